@@ -1,0 +1,14 @@
+# Cross-build for 32-bit Windows with Debian's MinGW-w64. The posix thread model gives the tests'
+# GoogleTest its std::mutex; linked statically, the program (which starts no thread) still
+# imports no libwinpthread, which executable-check confirms.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Test binaries run under Wine; the prefix comes from each test's environment.
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)

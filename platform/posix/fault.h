@@ -1,0 +1,22 @@
+// Points at which a test can make the POSIX layer fail, as a full disk, a vanished file or an
+// exhausted heap would. The production build links fault_off.cc, which never fails; the test
+// build links fault_on.cc.
+#pragma once
+
+enum class FaultPoint {
+  kHeapAlloc,        // HeapAlloc returns nullptr.
+  kFindNext,         // FindNextFileA reports a read error.
+  kMove,             // MoveFileExA fails before it changes anything.
+  kCopy,             // A write while copying across file systems fails.
+  kRemoveDirectory,  // RemoveDirectoryA fails.
+  kCount,
+};
+
+// True when this call at `point` is to fail.
+bool FaultInjected(FaultPoint point);
+
+// Test build only. Makes the `n`-th call (from 1) at `point` fail, counting from now; 0 fails
+// none. Calls at every point are counted from zero again.
+void FailNthCall(FaultPoint point, int n);
+// How many calls at `point` were made since the last FailNthCall.
+int FaultCalls(FaultPoint point);

@@ -1,0 +1,5 @@
+#include "platform/posix/fault.h"
+
+bool FaultInjected(FaultPoint) {
+  return false;
+}

@@ -1,0 +1,259 @@
+#include "platform/posix/regfile.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace {
+
+constexpr std::string_view kVersion5 = "Windows Registry Editor Version 5.00";
+constexpr std::string_view kVersion4 = "REGEDIT4";
+
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return Lower(x) == Lower(y); });
+}
+
+// True when `key` is `ancestor` or lies below it.
+bool WithinNoCase(std::string_view key, std::string_view ancestor) {
+  return EqualNoCase(key.substr(0, ancestor.size()), ancestor) &&
+         (key.size() == ancestor.size() || key[ancestor.size()] == '\\');
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) {
+    s.remove_suffix(1);
+  }
+  return s;
+}
+
+void AppendUtf8(std::string* out, std::uint32_t c) {
+  if (c < 0x80) {
+    out->push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out->push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out->push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+// UTF-16LE to UTF-8; an unpaired surrogate becomes U+FFFD and an odd last byte is dropped.
+std::string Utf16ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  auto unit = [&](std::size_t i) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i]) |
+                                      static_cast<unsigned char>(bytes[i + 1]) << 8);
+  };
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    std::uint32_t c = unit(i);
+    if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 &&
+        unit(i + 2) < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+      i += 2;
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD;
+    }
+    AppendUtf8(&out, c);
+  }
+  return out;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  c = Lower(c);
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// Parses 1 to `max_digits` hex digits making up all of `s`.
+bool ParseHex(std::string_view s, std::size_t max_digits, std::uint32_t* value) {
+  if (s.empty() || s.size() > max_digits) return false;
+  *value = 0;
+  for (char c : s) {
+    const int digit = HexDigit(c);
+    if (digit < 0) return false;
+    *value = *value << 4 | static_cast<std::uint32_t>(digit);
+  }
+  return true;
+}
+
+// "01,ab,ff" (a trailing comma allowed, as line continuations leave one) into bytes.
+bool ParseBytes(std::string_view s, std::string* bytes) {
+  s = Trim(s);
+  while (!s.empty()) {
+    const std::size_t comma = s.find(',');
+    std::uint32_t byte;
+    if (!ParseHex(Trim(s.substr(0, comma)), 2, &byte)) return false;
+    bytes->push_back(static_cast<char>(byte));
+    if (comma == std::string_view::npos) break;
+    s = Trim(s.substr(comma + 1));
+  }
+  return true;
+}
+
+// Parses a quoted string at the start of `*s` ("\\" and "\"" are escapes; any other backslash
+// stands for itself) and advances past the closing quote.
+bool ParseQuoted(std::string_view* s, std::string* out) {
+  if (s->empty() || s->front() != '"') return false;
+  for (std::size_t i = 1; i < s->size(); ++i) {
+    const char c = (*s)[i];
+    if (c == '"') {
+      s->remove_prefix(i + 1);
+      return true;
+    }
+    if (c == '\\' && i + 1 < s->size() && ((*s)[i + 1] == '\\' || (*s)[i + 1] == '"')) ++i;
+    out->push_back((*s)[i]);
+  }
+  return false;
+}
+
+// One value line. Sets `*deleted` for "name"=-.
+bool ParseValue(std::string_view line, bool unicode, RegValue* value, bool* deleted) {
+  if (!line.empty() && line.front() == '@') {
+    line.remove_prefix(1);
+  } else if (!ParseQuoted(&line, &value->name)) {
+    return false;
+  }
+  line = Trim(line);
+  if (line.empty() || line.front() != '=') return false;
+  line = Trim(line.substr(1));
+  *deleted = line == "-";
+  if (*deleted) return true;
+
+  if (!line.empty() && line.front() == '"') {
+    value->type = REG_SZ;
+    if (!ParseQuoted(&line, &value->data) || !Trim(line).empty()) return false;
+    value->data.push_back('\0');
+    return true;
+  }
+  constexpr std::string_view kDword = "dword:", kHex = "hex:", kHexType = "hex(";
+  if (EqualNoCase(line.substr(0, kDword.size()), kDword)) {
+    std::uint32_t number;
+    if (!ParseHex(line.substr(kDword.size()), 8, &number)) return false;
+    value->type = REG_DWORD;
+    for (int i = 0; i < 4; ++i) value->data.push_back(static_cast<char>(number >> (8 * i)));
+    return true;
+  }
+  if (EqualNoCase(line.substr(0, kHex.size()), kHex)) {
+    value->type = REG_BINARY;
+    return ParseBytes(line.substr(kHex.size()), &value->data);
+  }
+  if (!EqualNoCase(line.substr(0, kHexType.size()), kHexType)) return false;
+  line.remove_prefix(kHexType.size());
+  const std::size_t close = line.find("):");
+  if (close == std::string_view::npos || !ParseHex(line.substr(0, close), 8, &value->type) ||
+      !ParseBytes(line.substr(close + 2), &value->data)) {
+    return false;
+  }
+  // Version 5 files hold string types as UTF-16LE; the ANSI query gives this system's UTF-8.
+  if (unicode &&
+      (value->type == REG_SZ || value->type == REG_EXPAND_SZ || value->type == REG_MULTI_SZ)) {
+    value->data = Utf16ToUtf8(value->data);
+  }
+  return true;
+}
+
+// Yields logical lines: physical lines joined where one ends in a backslash, as long hex data is
+// continued.
+class Lines {
+ public:
+  explicit Lines(std::string_view text) : rest_(text) {}
+  bool Next(std::string* line) {
+    if (done_) return false;
+    line->clear();
+    for (;;) {
+      const std::size_t end = rest_.find('\n');
+      std::string_view physical = Trim(rest_.substr(0, end));
+      if (end == std::string_view::npos) {
+        done_ = true;
+      } else {
+        rest_.remove_prefix(end + 1);
+      }
+      const bool continued = !physical.empty() && physical.back() == '\\' &&
+                             !(line->empty() && physical.front() == '[') && !done_;
+      if (continued) physical.remove_suffix(1);
+      line->append(physical);
+      if (!continued) return true;
+    }
+  }
+
+ private:
+  std::string_view rest_;
+  bool done_ = false;
+};
+
+}  // namespace
+
+bool ReadRegistryKey(std::string_view text, std::string_view path, std::vector<RegValue>* values) {
+  values->clear();
+  std::string decoded;
+  if (text.size() >= 2 && text[0] == '\xFF' && text[1] == '\xFE') {
+    decoded = Utf16ToUtf8(text.substr(2));
+    text = decoded;
+  } else if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+    text.remove_prefix(3);
+  }
+
+  Lines lines(text);
+  std::string line;
+  do {
+    if (!lines.Next(&line)) return false;
+  } while (line.empty());
+  const bool unicode = line == kVersion5;
+  if (!unicode && line != kVersion4) return false;
+
+  bool exists = false;
+  bool in_key = false;
+  while (lines.Next(&line)) {
+    if (line.empty() || line.front() == ';') continue;
+    if (line.front() == '[') {
+      const std::size_t close = line.rfind(']');
+      if (close == std::string::npos) {
+        in_key = false;
+        continue;
+      }
+      std::string_view key = Trim(std::string_view(line).substr(1, close - 1));
+      if (!key.empty() && key.front() == '-') {
+        if (WithinNoCase(path, Trim(key.substr(1)))) {
+          exists = false;
+          values->clear();
+        }
+        in_key = false;
+        continue;
+      }
+      in_key = EqualNoCase(key, path);
+      // A key exists once any key at or below it is written.
+      if (WithinNoCase(key, path)) exists = true;
+      continue;
+    }
+    if (!in_key) continue;
+    RegValue value{};
+    bool deleted = false;
+    if (!ParseValue(line, unicode, &value, &deleted)) continue;
+    const auto same = std::find_if(values->begin(), values->end(), [&](const RegValue& v) {
+      return EqualNoCase(v.name, value.name);
+    });
+    if (deleted) {
+      if (same != values->end()) values->erase(same);
+    } else if (same != values->end()) {
+      *same = std::move(value);
+    } else {
+      values->push_back(std::move(value));
+    }
+  }
+  if (!exists) values->clear();
+  return exists;
+}

@@ -1,0 +1,21 @@
+// The text format in which regedit and "reg export" write the registry.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/win32.h"
+
+struct RegValue {
+  std::string name;  // "" for the key's default value ("@").
+  DWORD type;
+  std::string data;  // As RegQueryValueExA returns it: strings in this system's code page.
+};
+
+// Applies the registry file `text` ("Windows Registry Editor Version 5.00" or "REGEDIT4"; UTF-8,
+// or UTF-16LE behind a byte order mark) and collects the values of the key `path`, a full path
+// such as "HKEY_LOCAL_MACHINE\SOFTWARE\Name". Later lines override earlier ones; "[-key]" and
+// "name"=- delete. Names match case-insensitively. Returns false when the text is not a registry
+// file or the key does not exist after it. A malformed line is skipped. Throws std::bad_alloc.
+bool ReadRegistryKey(std::string_view text, std::string_view path, std::vector<RegValue>* values);

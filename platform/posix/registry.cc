@@ -1,0 +1,103 @@
+// The registry functions of the Win32 interface, over a registry file.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <strings.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "platform/posix/regfile.h"
+#include "platform/win32.h"
+
+struct HKEY__ {
+  std::vector<RegValue> values;
+};
+
+namespace {
+
+constexpr char kDefaultHive[] = "/etc/restore-backup/HKLM.reg";
+
+// The whole hive file, or false when it cannot be read. Only a regular file is read: a FIFO or a
+// device named by mistake would block or never end.
+bool ReadHive(std::string* text) {
+  const char* path = std::getenv("RESTORE_BACKUP_HKLM");
+  if (path == nullptr || *path == '\0') path = kDefaultHive;
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat status;
+  bool ok = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+  if (ok) {
+    text->resize(static_cast<std::size_t>(status.st_size));
+    std::size_t got = 0;
+    while (ok && got < text->size()) {
+      const ssize_t n = read(fd, text->data() + got, text->size() - got);
+      ok = n > 0;
+      if (ok) got += static_cast<std::size_t>(n);
+    }
+  }
+  close(fd);
+  return ok;
+}
+
+bool IsPredefined(HKEY key) {
+  const auto value = reinterpret_cast<std::uintptr_t>(key);
+  return value >= 0x80000000u && value <= 0x80000006u;
+}
+
+}  // namespace
+
+LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subkey, DWORD, REGSAM, PHKEY result) {
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  // Every hive but the machine's is empty here.
+  if (key != HKEY_LOCAL_MACHINE) return ERROR_FILE_NOT_FOUND;
+  try {
+    std::string path = "HKEY_LOCAL_MACHINE";
+    if (subkey != nullptr && *subkey != '\0') (path += '\\') += subkey;
+    std::string text;
+    auto opened = std::make_unique<HKEY__>();
+    if (!ReadHive(&text) || !ReadRegistryKey(text, path, &opened->values)) {
+      return ERROR_FILE_NOT_FOUND;
+    }
+    *result = opened.release();
+    return ERROR_SUCCESS;
+  } catch (const std::bad_alloc&) {
+    return ERROR_OUTOFMEMORY;
+  }
+}
+
+LSTATUS RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                         LPDWORD size) {
+  if (key == nullptr || IsPredefined(key)) return ERROR_INVALID_HANDLE;
+  if (reserved != nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
+  const std::string_view wanted = name ? name : "";
+  for (const RegValue& value : key->values) {
+    if (value.name.size() != wanted.size() ||
+        strncasecmp(value.name.data(), wanted.data(), wanted.size()) != 0) {
+      continue;
+    }
+    if (type != nullptr) *type = value.type;
+    if (size == nullptr) return ERROR_SUCCESS;
+    const DWORD needed = static_cast<DWORD>(value.data.size());
+    const DWORD room = *size;
+    *size = needed;
+    if (data == nullptr) return ERROR_SUCCESS;
+    if (room < needed) return ERROR_MORE_DATA;
+    std::memcpy(data, value.data.data(), needed);
+    return ERROR_SUCCESS;
+  }
+  return ERROR_FILE_NOT_FOUND;
+}
+
+LSTATUS RegCloseKey(HKEY key) {
+  if (key == nullptr) return ERROR_INVALID_HANDLE;
+  if (!IsPredefined(key)) delete key;
+  return ERROR_SUCCESS;
+}

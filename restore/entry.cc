@@ -1,0 +1,35 @@
+#include "restore/entry.h"
+
+#include <cstring>
+
+#include "platform/resource.h"
+#include "restore/transfer.h"
+
+namespace {
+constexpr char kUninstallKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\velmarok_is1";
+constexpr char kAppPathValue[] = "Inno Setup: App Path";
+constexpr char kBackupDirectory[] = "backup";
+}  // namespace
+
+int RestoreFromBackup(HINSTANCE, HINSTANCE, LPSTR, int) {
+  unique_hkey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_QUERY_VALUE, key.put()) !=
+      ERROR_SUCCESS) {
+    return 0;
+  }
+  // Zeroed first: the registry does not promise a terminator, and a value may have no data.
+  // Any shorter string is then terminated; one that fills the buffer must carry its own.
+  char directory[MAX_PATH] = {};
+  DWORD type = REG_NONE;
+  DWORD size = sizeof directory;
+  if (RegQueryValueExA(key.get(), kAppPathValue, nullptr, &type, reinterpret_cast<BYTE*>(directory),
+                       &size) != ERROR_SUCCESS ||
+      type != REG_SZ || size > sizeof directory) {
+    return 0;
+  }
+  // An empty path would put every destination at the root of the current drive.
+  if (directory[0] == '\0' || std::memchr(directory, '\0', sizeof directory) == nullptr) return 0;
+  MoveTree(kBackupDirectory, directory);
+  return 0;
+}

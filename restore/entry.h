@@ -1,0 +1,11 @@
+// The program's own entry.
+#pragma once
+
+#include "platform/win32.h"
+
+// Reads the product's installation directory from its uninstall registration under
+// HKEY_LOCAL_MACHINE (the 32-bit view, as a 32-bit Inno Setup install writes it) and moves the
+// "backup" tree of the current directory into it. Only a REG_SZ value holding a non-empty,
+// terminated path that fits MAX_PATH bytes is used; anything else moves nothing. The four
+// arguments of a windowed program's entry are ignored. Returns 0, the exit status, on every path.
+int RestoreFromBackup(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show);

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Checks the built Windows program: 32-bit, windowed, importing only the system's KERNEL32,
+# ADVAPI32 and msvcrt, carrying its manifest (type 24, id 1) and version resource (type 16),
+# stamped with no link time, and at most 64 KiB.
+set -uo pipefail
+exe=$1
+dump=$(i686-w64-mingw32-objdump -p "$exe") || { echo "cannot read $exe"; exit 1; }
+failed=0
+expect() {  # description, command...
+  local what=$1; shift
+  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failed=1; fi
+}
+has() { grep -qE "$1" <<<"$dump"; }
+imports=$(grep -oE 'DLL Name: \S+' <<<"$dump" | awk '{print toupper($3)}' | sort | tr '\n' ' ')
+resource_types=$(sed -n '/Resource Directory section/,$p' <<<"$dump" |
+  grep -oE '^0[0-9a-f]{2}   Entry: ID: 0x[0-9a-f]+' | awk '{print $4}' | tr '\n' ' ')
+size=$(stat -c %s "$exe")
+
+expect "i386 PE" has 'file format pei-i386'
+expect "windowed subsystem" has 'Subsystem\s+00000002'
+expect "imports only ADVAPI32, KERNEL32, msvcrt (got: $imports)" \
+  test "$imports" = "ADVAPI32.DLL KERNEL32.DLL MSVCRT.DLL "
+expect "version (0x10) and manifest (0x18) resources (got: $resource_types)" \
+  test "$resource_types" = "0x000010 0x000018 "
+expect "manifest asks asInvoker" grep -q 'level="asInvoker"' "$exe"
+expect "no link timestamp" has 'Time/Date\s+Thu Jan  1 00:00:00 1970'
+expect "size $size bytes <= 65536" test "$size" -le 65536
+exit $failed

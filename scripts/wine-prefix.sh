@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Makes a throwaway 64-bit Wine prefix at DIR for the tests, afresh each time, and marks it as
+# one (the tests refuse to write the registry anywhere else). With --stop, ends its wineserver.
+set -euo pipefail
+if [ "$1" = --stop ]; then
+  WINEPREFIX=$2 wineserver -k 2>/dev/null || true
+  exit 0
+fi
+prefix=$1
+case $prefix in
+  */build/*) ;;
+  *) echo "refusing to make a prefix outside a build directory: $prefix" >&2; exit 1 ;;
+esac
+export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wineserver -k 2>/dev/null || true
+rm -rf "$prefix"
+wineboot -i >/dev/null 2>&1
+wineserver -w
+touch "$prefix/drive_c/restore-backup-test-prefix"
+echo "Wine prefix ready: $prefix ($(wine --version))"

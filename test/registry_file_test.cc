@@ -1,0 +1,228 @@
+// The machine's hive as a registry file: its shapes, and what the program makes of each value.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <string>
+
+#include "platform/resource.h"
+#include "platform/win32.h"
+#include "restore/entry.h"
+#include "test/support.h"
+#include "test/temp_root.h"
+
+namespace {
+
+using support::MakeTree;
+using support::ReadTree;
+
+constexpr char kV5[] = "Windows Registry Editor Version 5.00\r\n\r\n";
+constexpr char kKey[] =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\velmarok_is1]"
+    "\r\n";
+
+// Writes `text` as the hive, in UTF-16LE behind a byte order mark when `utf16`, with every "$I"
+// replaced by `install` escaped for a quoted string and "$H" by `install` as UTF-16LE hex bytes.
+void WriteHive(const std::string& path, std::string text, const std::string& install, bool utf16) {
+  auto replace = [&](const std::string& tag, const std::string& with) {
+    for (std::size_t at; (at = text.find(tag)) != std::string::npos;) text.replace(at, 2, with);
+  };
+  std::string escaped, hex;
+  for (char c : install) {
+    if (c == '\\' || c == '"') escaped += '\\';
+    escaped += c;
+    char byte[8];
+    snprintf(byte, sizeof byte, "%02x,00,", static_cast<unsigned char>(c));
+    hex += byte;
+  }
+  if (!hex.empty()) hex.pop_back();
+  replace("$I", escaped);
+  replace("$H", hex);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!utf16) {
+    out << text;
+    return;
+  }
+  out << "\xFF\xFE";
+  for (char c : text) out << c << '\0';  // The texts here are ASCII.
+}
+
+class Hive : public InTempRoot {
+ protected:
+  void SetUp() override {
+    InTempRoot::SetUp();
+    hive_ = support::Join(root_, "HKLM.reg");
+    setenv("RESTORE_BACKUP_HKLM", hive_.c_str(), 1);
+  }
+  std::string hive_;
+};
+
+struct HiveCase {
+  const char* name;
+  std::string text;
+  bool moves;
+  bool utf16 = false;
+};
+
+const std::string kSz = std::string(kV5) + kKey + "\"Inno Setup: App Path\"=\"$I\"\r\n";
+
+const HiveCase kHiveCases[] = {
+    {"Version5", kSz, true},
+    {"Utf16WithByteOrderMark", kSz, true, true},
+    {"Regedit4",
+     "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\"
+     "Uninstall\\velmarok_is1]\n\"Inno Setup: App Path\"=\"$I\"\n",
+     true},
+    {"NamesMatchWhateverTheirCase",
+     "Windows Registry Editor Version 5.00\n[hkey_local_machine\\software\\MICROSOFT\\windows\\"
+     "currentversion\\uninstall\\VELMAROK_IS1]\n\"inno setup: app path\"=\"$I\"\n",
+     true},
+    {"BesideInnoSetupsOtherValues",
+     (std::string(kV5) + kKey +
+      "\"Inno Setup: Setup Version\"=\"6.2.2\"\r\n\"Inno Setup: App Path\"=\"$I\"\r\n"
+      "\"InstallLocation\"=\"$I\\\\\"\r\n\"DisplayName\"=\"Velmarok\"\r\n"
+      "\"EstimatedSize\"=dword:00000400\r\n"),
+     true},
+    {"MalformedLinesSkipped",
+     (std::string(kV5) + kKey +
+      "garbage\r\n\"broken\"=\"no end\r\n\"Inno Setup: App Path\"=\"$I\"\r\n"),
+     true},
+    {"StoredWithoutTerminator",
+     (std::string(kV5) + kKey + "\"Inno Setup: App Path\"=hex(1):$H\r\n"), true},
+    {"StoredWithTerminatorAsHex",
+     (std::string(kV5) + kKey + "\"Inno Setup: App Path\"=hex(1):$H,00,00\r\n"), true},
+    {"ExpandSzRefused", (std::string(kV5) + kKey + "\"Inno Setup: App Path\"=hex(2):$H,00,00\r\n"),
+     false},
+    {"DwordRefused", (std::string(kV5) + kKey + "\"Inno Setup: App Path\"=dword:00000001\r\n"),
+     false},
+    {"EmptyString", (std::string(kV5) + kKey + "\"Inno Setup: App Path\"=\"\"\r\n"), false},
+    {"NoData", (std::string(kV5) + kKey + "\"Inno Setup: App Path\"=hex(1):\r\n"), false},
+    {"ValueMissing", (std::string(kV5) + kKey + "\"DisplayName\"=\"$I\"\r\n"), false},
+    {"ValueDeletedLater", (kSz + kKey + "\"Inno Setup: App Path\"=-\r\n"), false},
+    {"KeyDeletedLater",
+     (kSz + "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall]\r\n"),
+     false},
+    {"OnlyUnderCurrentUser",
+     "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Windows\\"
+     "CurrentVersion\\Uninstall\\velmarok_is1]\n\"Inno Setup: App Path\"=\"$I\"\n",
+     false},
+    {"NoHeader", (std::string(kKey) + "\"Inno Setup: App Path\"=\"$I\"\r\n"), false},
+    {"Garbage", "\x01\xff\xfe[[[\"=\"\\\n\\", false},
+    {"EmptyFile", "", false},
+};
+
+void PrintTo(const HiveCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class HiveTable : public Hive, public ::testing::WithParamInterface<HiveCase> {};
+
+TEST_P(HiveTable, MovesOnlyForAUsableInstallPath) {
+  const HiveCase& c = GetParam();
+  MakeTree("backup", "f=new");
+  MakeTree("install", "f=old");
+  WriteHive(hive_, c.text, support::Join(root_, "install"), c.utf16);
+  EXPECT_EQ(RestoreFromBackup(nullptr, nullptr, nullptr, 0), 0);
+  EXPECT_EQ(ReadTree("backup"), c.moves ? "-" : "f=new");
+  EXPECT_EQ(ReadTree("install"), c.moves ? "f=new" : "f=old");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, HiveTable, ::testing::ValuesIn(kHiveCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A missing, unreadable or non-regular hive is no key at all.
+TEST_F(Hive, UnreadableHiveIsAbsentKey) {
+  MakeTree("backup", "f=new");
+  for (const std::string& path :
+       {hive_, root_, std::string("/dev/null"), std::string("/dev/zero")}) {
+    setenv("RESTORE_BACKUP_HKLM", path.c_str(), 1);
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_QUERY_VALUE, &key),
+              static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND))
+        << path;
+    EXPECT_EQ(RestoreFromBackup(nullptr, nullptr, nullptr, 0), 0);
+  }
+  EXPECT_EQ(ReadTree("backup"), "f=new");
+}
+
+// The installation path exactly fills the 260-byte buffer with its terminator; one byte more no
+// longer fits and moves nothing.
+TEST_F(Hive, InstallPathOfBufferSize) {
+  std::string fits = support::Join(root_, "");
+  while (fits.size() < 259) fits += fits.size() % 100 == 99 ? '/' : 'i';
+  ASSERT_NE(fits.back(), '/');
+  MakeTree(fits, "");
+  MakeTree(fits + "j", "");  // A sibling whose path is one byte longer.
+  MakeTree("backup", "f=1");
+  WriteHive(hive_, kSz, fits + "j", false);
+  RestoreFromBackup(nullptr, nullptr, nullptr, 0);
+  EXPECT_EQ(ReadTree("backup"), "f=1");
+  WriteHive(hive_, kSz, fits, false);
+  RestoreFromBackup(nullptr, nullptr, nullptr, 0);
+  EXPECT_EQ(ReadTree("backup"), "-");
+  EXPECT_EQ(ReadTree(fits), "f=1");
+  EXPECT_EQ(ReadTree(fits + "j"), "");
+}
+
+// What RegQueryValueExA gives for each shape of value.
+struct QueryCase {
+  const char* name;
+  const char* lines;  // Below the key.
+  const char* value;
+  LSTATUS status;
+  DWORD type;
+  std::string data;
+};
+
+const QueryCase kQueryCases[] = {
+    {"Escapes", "\"v\"=\"C:\\\\Apps\\\\\\\"q\\\"\"", "v", ERROR_SUCCESS, REG_SZ,
+     std::string("C:\\Apps\\\"q\"\0", 12)},
+    {"Default", "@=\"d\"", "", ERROR_SUCCESS, REG_SZ, std::string("d\0", 2)},
+    {"Dword", "\"v\"=dword:0001fF02", "v", ERROR_SUCCESS, REG_DWORD,
+     std::string("\x02\xff\x01\0", 4)},
+    {"BinaryContinued", "\"v\"=hex:01,02,\\\r\n  03,ff", "v", ERROR_SUCCESS, REG_BINARY,
+     "\x01\x02\x03\xff"},
+    {"ExpandSzAsUtf8", "\"v\"=hex(2):25,00,e9,00,00,00", "v", ERROR_SUCCESS, REG_EXPAND_SZ,
+     std::string("%\xc3\xa9\0", 4)},
+    {"OtherType", "\"v\"=hex(b):01,00,00,00,00,00,00,00", "v", ERROR_SUCCESS, 11,
+     std::string("\x01\0\0\0\0\0\0\0", 8)},
+    {"LaterLineWins", "\"v\"=\"a\"\r\n\"V\"=\"b\"", "v", ERROR_SUCCESS, REG_SZ,
+     std::string("b\0", 2)},
+    {"BadHexSkipped", "\"v\"=\"a\"\r\n\"v\"=hex:0g", "v", ERROR_SUCCESS, REG_SZ,
+     std::string("a\0", 2)},
+    {"Missing", "\"v\"=\"a\"", "w", ERROR_FILE_NOT_FOUND, REG_NONE, ""},
+    {"TooLong", "\"v\"=\"0123456789abcdefghij\"", "v", ERROR_MORE_DATA, REG_SZ,
+     std::string(21, '?')},
+};
+
+void PrintTo(const QueryCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class QueryTable : public Hive, public ::testing::WithParamInterface<QueryCase> {};
+
+TEST_P(QueryTable, ReturnsWhatWindowsReturns) {
+  const QueryCase& c = GetParam();
+  WriteHive(hive_, std::string(kV5) + kKey + c.lines + "\r\n", "", false);
+  unique_hkey key;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                          "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\velmarok_is1",
+                          0, KEY_QUERY_VALUE, key.put()),
+            ERROR_SUCCESS);
+  char data[16] = {};
+  DWORD type = REG_NONE, size = sizeof data;
+  EXPECT_EQ(
+      RegQueryValueExA(key.get(), c.value, nullptr, &type, reinterpret_cast<BYTE*>(data), &size),
+      c.status);
+  EXPECT_EQ(type, c.type);
+  if (c.status == ERROR_FILE_NOT_FOUND) return;
+  EXPECT_EQ(size, c.data.size());  // With ERROR_MORE_DATA: the size needed.
+  if (c.status == ERROR_SUCCESS) {
+    EXPECT_EQ(std::string(data, size), c.data);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, QueryTable, ::testing::ValuesIn(kQueryCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -1,0 +1,45 @@
+// What the tests need of the system around the program: directory trees, the registry
+// registration, and starting the program as a process. One implementation per platform.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace support {
+
+// A fresh, empty directory below the system's temporary directory. Relative test paths are
+// kept short by working inside it.
+std::string MakeTempRoot();
+
+// `directory`, the platform's separator, and `relative` with each "/" turned into that separator.
+std::string Join(const std::string& directory, std::string_view relative);
+
+// Lays out entries below `root`, which is made if missing. Entries are separated by spaces and
+// use "/": "dir/" is a directory, "path=text" a file holding text, "path->target" a symbolic
+// link. Parents are made as needed.
+void MakeTree(const std::string& root, std::string_view entries);
+
+// Describes the tree below `root` in the same form, entries sorted: every file and link, and
+// each directory that holds nothing. "" for an empty root, "-" for a missing one. Links are
+// not followed.
+std::string ReadTree(const std::string& root);
+
+void RemoveTree(const std::string& root);
+void ChangeDirectory(const std::string& directory);
+std::string CurrentDirectory();
+
+// Registers `install_path` as the product's installation directory, the way its installer
+// does: a REG_SZ "Inno Setup: App Path" under the uninstall key of HKEY_LOCAL_MACHINE.
+void RegisterInstallPath(const std::string& install_path);
+// Removes the product's uninstall registration.
+void Unregister();
+
+struct Run {
+  int exit_status;
+  std::string output;  // Everything written to the standard output and error.
+};
+// Starts the built program, which lies beside the test binary, as a process of its own in
+// `directory`, passing `arguments` on its command line, and waits for it.
+Run RunProgram(const std::string& directory, const std::string& arguments = "");
+
+}  // namespace support

@@ -1,0 +1,181 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+#include "test/support.h"
+
+namespace support {
+namespace {
+
+void Check(bool ok, const std::string& what) {
+  if (!ok) throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+void MakeDirectories(const std::string& path) {
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    mkdir(path.substr(0, slash).c_str(), 0755);
+  }
+  Check(mkdir(path.c_str(), 0755) == 0 || errno == EEXIST, "mkdir " + path);
+}
+
+void Describe(const std::string& root, const std::string& prefix, std::vector<std::string>* out) {
+  DIR* dir = opendir(root.c_str());
+  Check(dir != nullptr, "opendir " + root);
+  bool empty = true;
+  while (const dirent* member = readdir(dir)) {
+    const std::string name = member->d_name;
+    if (name == "." || name == "..") continue;
+    empty = false;
+    const std::string path = root + "/" + name, relative = prefix + name;
+    struct stat status;
+    Check(lstat(path.c_str(), &status) == 0, "lstat " + path);
+    if (S_ISLNK(status.st_mode)) {
+      char target[4096];
+      const ssize_t n = readlink(path.c_str(), target, sizeof target);
+      out->push_back(relative + "->" + std::string(target, n > 0 ? n : 0));
+    } else if (S_ISDIR(status.st_mode)) {
+      Describe(path, relative + "/", out);
+    } else {
+      std::ifstream in(path, std::ios::binary);
+      std::ostringstream content;
+      content << in.rdbuf();
+      out->push_back(relative + "=" + content.str());
+    }
+  }
+  closedir(dir);
+  if (empty && !prefix.empty()) out->push_back(prefix);
+}
+
+}  // namespace
+
+std::string MakeTempRoot() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/restore-test-XXXXXX";
+  Check(mkdtemp(pattern.data()) != nullptr, "mkdtemp");
+  return pattern;
+}
+
+std::string Join(const std::string& directory, std::string_view relative) {
+  return directory + "/" + std::string(relative);
+}
+
+void MakeTree(const std::string& root, std::string_view entries) {
+  MakeDirectories(root);
+  std::istringstream words{std::string(entries)};
+  for (std::string entry; words >> entry;) {
+    const std::size_t equals = entry.find('='), arrow = entry.find("->");
+    const std::string path = Join(root, entry.substr(0, std::min(equals, arrow)));
+    if (entry.back() == '/' && equals == std::string::npos && arrow == std::string::npos) {
+      MakeDirectories(path);
+      continue;
+    }
+    MakeDirectories(path.substr(0, path.rfind('/')));
+    if (arrow < equals) {
+      Check(symlink(entry.substr(arrow + 2).c_str(), path.c_str()) == 0, "symlink " + path);
+    } else {
+      std::ofstream out(path, std::ios::binary | std::ios::trunc);
+      out << entry.substr(equals + 1);
+      Check(out.good(), "write " + path);
+    }
+  }
+}
+
+std::string ReadTree(const std::string& root) {
+  struct stat status;
+  if (lstat(root.c_str(), &status) != 0) return "-";
+  std::vector<std::string> entries;
+  Describe(root, "", &entries);
+  std::sort(entries.begin(), entries.end());
+  std::string joined;
+  for (const std::string& entry : entries) joined += (joined.empty() ? "" : " ") + entry;
+  return joined;
+}
+
+void RemoveTree(const std::string& root) {
+  const std::string command = "rm -rf '" + root + "'";
+  Check(std::system(command.c_str()) == 0, command);
+}
+
+void ChangeDirectory(const std::string& directory) {
+  Check(chdir(directory.c_str()) == 0, "chdir " + directory);
+}
+
+std::string CurrentDirectory() {
+  char path[4096];
+  Check(getcwd(path, sizeof path) != nullptr, "getcwd");
+  return path;
+}
+
+// The machine's hive is a registry file named by RESTORE_BACKUP_HKLM; each test process gets
+// one of its own.
+namespace {
+std::string HivePath() {
+  static const std::string path = MakeTempRoot() + "/HKLM.reg";
+  setenv("RESTORE_BACKUP_HKLM", path.c_str(), 1);
+  return path;
+}
+}  // namespace
+
+void RegisterInstallPath(const std::string& install_path) {
+  std::string escaped;
+  for (char c : install_path) {
+    if (c == '\\' || c == '"') escaped += '\\';
+    escaped += c;
+  }
+  std::ofstream out(HivePath(), std::ios::trunc);
+  out << "Windows Registry Editor Version 5.00\r\n\r\n"
+         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+         "velmarok_is1]\r\n\"Inno Setup: App Path\"=\""
+      << escaped << "\"\r\n";
+  Check(out.good(), "write hive");
+}
+
+void Unregister() {
+  std::remove(HivePath().c_str());
+}
+
+Run RunProgram(const std::string& directory, const std::string& arguments) {
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  Check(n > 0, "readlink /proc/self/exe");
+  std::string program(self, n);
+  program = program.substr(0, program.rfind('/')) + "/restore-backup";
+  const std::string output_path = MakeTempRoot() + "/output";
+
+  const pid_t child = fork();
+  Check(child >= 0, "fork");
+  if (child == 0) {
+    const int out = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0 || chdir(directory.c_str()) != 0)
+      _exit(127);
+    std::vector<std::string> words;
+    std::istringstream split(arguments);
+    for (std::string word; split >> word;) words.push_back(word);
+    std::vector<char*> argv{program.data()};
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  Check(waitpid(child, &status, 0) == child, "waitpid");
+  std::ifstream in(output_path, std::ios::binary);
+  std::ostringstream output;
+  output << in.rdbuf();
+  RemoveTree(output_path.substr(0, output_path.rfind('/')));
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), output.str()};
+}
+
+}  // namespace support
