@@ -8,6 +8,7 @@
 #include <string>
 
 #include "restore/transfer.h"
+#include "test/posix_support.h"
 #include "test/support.h"
 #include "test/temp_root.h"
 
@@ -30,23 +31,21 @@ TEST_F(PosixTransfer, LinkToDirectoryIsWalked) {
   EXPECT_EQ(ReadTree("install"), "lnk/x=1");
 }
 
-// A directory on a file system other than the one the test root is on, or "" where none is.
-std::string OtherFileSystem(const std::string& root) {
-  struct stat here, there;
-  if (stat(root.c_str(), &here) != 0) return "";
-  for (const char* candidate : {"/dev/shm", "/run/user", "/var/tmp", "/tmp"}) {
-    if (stat(candidate, &there) == 0 && S_ISDIR(there.st_mode) && there.st_dev != here.st_dev &&
-        access(candidate, W_OK) == 0) {
-      return candidate;
-    }
-  }
-  return "";
+// The longest names POSIX allows (255 bytes) fit the enumeration's 260-byte name field. (The
+// directory is as long as a walked source may be: "backup/" and 250 bytes.)
+TEST_F(PosixTransfer, LongestNames) {
+  const std::string file(255, 'f'), directory(250, 'd');
+  MakeTree("backup", file + "=1 " + directory + "/" + file + "=2");
+  MakeTree("install", directory + "/");
+  MoveTree("backup", "install");
+  EXPECT_EQ(ReadTree("backup"), "-");
+  EXPECT_EQ(ReadTree("install"), directory + "/" + file + "=2 " + file + "=1");
 }
 
 // Across file systems a file is copied to a temporary file beside its destination and renamed
 // over it: the content, mode and times arrive, the source goes, and nothing temporary is left.
 TEST_F(PosixTransfer, MovesAcrossFileSystems) {
-  const std::string other = OtherFileSystem(root_);
+  const std::string other = support::OtherFileSystem(root_);
   if (other.empty()) GTEST_SKIP() << "no second writable file system next to " << root_;
   std::string backup = other + "/restore-cross-XXXXXX";
   ASSERT_NE(mkdtemp(backup.data()), nullptr);

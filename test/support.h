@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace support {
 
@@ -18,6 +19,8 @@ std::string Join(const std::string& directory, std::string_view relative);
 // use "/": "dir/" is a directory, "path=text" a file holding text, "path->target" a symbolic
 // link. Parents are made as needed.
 void MakeTree(const std::string& root, std::string_view entries);
+// The same with one entry a string, for names that hold spaces.
+void MakeTree(const std::string& root, const std::vector<std::string>& entries);
 
 // Describes the tree below `root` in the same form, entries sorted: every file and link, and
 // each directory that holds nothing. "" for an empty root, "-" for a missing one. Links are
@@ -25,6 +28,13 @@ void MakeTree(const std::string& root, std::string_view entries);
 std::string ReadTree(const std::string& root);
 
 void RemoveTree(const std::string& root);
+
+// Compares trees described by ReadTree before and after a run that may have failed or been
+// stopped part way. Returns what went wrong, or "" when nothing did: each file of the backup is
+// in exactly one place, backup or installation, with all its content; each installed file is
+// still there, as it was or replaced; and nothing else has appeared.
+std::string LostFiles(const std::string& backup_before, const std::string& install_before,
+                      const std::string& backup_after, const std::string& install_after);
 void ChangeDirectory(const std::string& directory);
 std::string CurrentDirectory();
 

@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "test/posix_support.h"
 #include "test/support.h"
 
 namespace support {
@@ -71,10 +72,9 @@ std::string Join(const std::string& directory, std::string_view relative) {
   return directory + "/" + std::string(relative);
 }
 
-void MakeTree(const std::string& root, std::string_view entries) {
+void MakeTree(const std::string& root, const std::vector<std::string>& entries) {
   MakeDirectories(root);
-  std::istringstream words{std::string(entries)};
-  for (std::string entry; words >> entry;) {
+  for (const std::string& entry : entries) {
     const std::size_t equals = entry.find('='), arrow = entry.find("->");
     const std::string path = Join(root, entry.substr(0, std::min(equals, arrow)));
     if (entry.back() == '/' && equals == std::string::npos && arrow == std::string::npos) {
@@ -146,36 +146,66 @@ void Unregister() {
   std::remove(HivePath().c_str());
 }
 
-Run RunProgram(const std::string& directory, const std::string& arguments) {
+namespace {
+
+std::string ProgramPath() {
   char self[4096];
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   Check(n > 0, "readlink /proc/self/exe");
-  std::string program(self, n);
-  program = program.substr(0, program.rfind('/')) + "/restore-backup";
-  const std::string output_path = MakeTempRoot() + "/output";
+  const std::string path(self, n);
+  return path.substr(0, path.rfind('/')) + "/restore-backup";
+}
 
+// Starts the program in `directory` with both outputs going to `output`.
+pid_t Start(const std::string& directory, const std::string& output, const std::string& arguments) {
+  std::string program = ProgramPath();
+  std::vector<std::string> words;
+  std::istringstream split(arguments);
+  for (std::string word; split >> word;) words.push_back(word);
+  std::vector<char*> argv{program.data()};
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
   const pid_t child = fork();
   Check(child >= 0, "fork");
   if (child == 0) {
-    const int out = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0 || chdir(directory.c_str()) != 0)
+    const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0 || chdir(directory.c_str()) != 0) {
       _exit(127);
-    std::vector<std::string> words;
-    std::istringstream split(arguments);
-    for (std::string word; split >> word;) words.push_back(word);
-    std::vector<char*> argv{program.data()};
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
+    }
     execv(program.c_str(), argv.data());
     _exit(127);
   }
+  return child;
+}
+
+}  // namespace
+
+pid_t StartProgram(const std::string& directory) {
+  return Start(directory, "/dev/null", "");
+}
+
+Run RunProgram(const std::string& directory, const std::string& arguments) {
+  const std::string output_root = MakeTempRoot(), output_path = output_root + "/output";
+  const pid_t child = Start(directory, output_path, arguments);
   int status = 0;
   Check(waitpid(child, &status, 0) == child, "waitpid");
   std::ifstream in(output_path, std::ios::binary);
   std::ostringstream output;
   output << in.rdbuf();
-  RemoveTree(output_path.substr(0, output_path.rfind('/')));
+  RemoveTree(output_root);
   return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), output.str()};
+}
+
+std::string OtherFileSystem(const std::string& near) {
+  struct stat here, there;
+  if (stat(near.c_str(), &here) != 0) return "";
+  for (const char* candidate : {"/dev/shm", "/run/user", "/var/tmp", "/tmp"}) {
+    if (stat(candidate, &there) == 0 && S_ISDIR(there.st_mode) && there.st_dev != here.st_dev &&
+        access(candidate, W_OK) == 0) {
+      return candidate;
+    }
+  }
+  return "";
 }
 
 }  // namespace support

@@ -97,15 +97,9 @@ std::string Join(const std::string& directory, std::string_view relative) {
   return directory + "\\" + Native(relative);
 }
 
-void MakeTree(const std::string& root, std::string_view entries) {
+void MakeTree(const std::string& root, const std::vector<std::string>& entries) {
   MakeDirectories(Native(root));
-  std::size_t start = 0;
-  while (start < entries.size()) {
-    std::size_t end = entries.find(' ', start);
-    if (end == std::string_view::npos) end = entries.size();
-    const std::string entry(entries.substr(start, end - start));
-    start = end + 1;
-    if (entry.empty()) continue;
+  for (const std::string& entry : entries) {
     const std::size_t equals = entry.find('=');
     if (entry.find("->") < equals) throw std::runtime_error("links are not made here: " + entry);
     const std::string path = Join(root, entry.substr(0, equals));

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "restore/transfer.h"
 #include "test/support.h"
@@ -76,6 +78,33 @@ TEST_F(Transfer, SearchPatternLimit) {
   MoveTree("backup", "i");
   EXPECT_EQ(ReadTree("backup"), too_long + "/b=2");
   EXPECT_EQ(ReadTree("i"), fits + "/a=1 " + too_long + "/");
+}
+
+}  // namespace
+
+namespace {
+
+// Names pass through untouched: spaces, "%" (never read as a format), bytes outside ASCII (on
+// Windows, characters of the ANSI code page).
+TEST_F(Transfer, UnusualNames) {
+  const std::vector<std::string> names = {"with space",        "100%",  "%s%n%x", "caf\xe9",
+                                          "\xc3\xa9t\xc3\xa9", "a.b.c", "-"};
+  std::vector<std::string> backup, install, expected;
+  for (const std::string& name : names) {
+    backup.push_back(name + "=" + name);
+    backup.push_back("dir/" + name + "/x=" + name);
+    install.push_back("dir/" + name + "/");
+    expected.push_back(name + "=" + name);
+    expected.push_back("dir/" + name + "/x=" + name);
+  }
+  MakeTree("backup", backup);
+  MakeTree("install", install);
+  MoveTree("backup", "install");
+  EXPECT_EQ(ReadTree("backup"), "-");
+  std::sort(expected.begin(), expected.end());
+  std::string joined;
+  for (const std::string& entry : expected) joined += (joined.empty() ? "" : " ") + entry;
+  EXPECT_EQ(ReadTree("install"), joined);
 }
 
 }  // namespace
