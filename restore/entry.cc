@@ -13,11 +13,13 @@ constexpr char kBackupDirectory[] = "backup";
 }  // namespace
 
 int RestoreFromBackup(HINSTANCE, HINSTANCE, LPSTR, int) {
-  unique_hkey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_QUERY_VALUE, key.put()) !=
+  // Owned only once opened: a failed open promises nothing about the handle it leaves.
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_QUERY_VALUE, &opened) !=
       ERROR_SUCCESS) {
     return 0;
   }
+  const unique_hkey key(opened);
   // Zeroed first: the registry does not promise a terminator, and a value may have no data.
   // Any shorter string is then terminated; one that fills the buffer must carry its own.
   char directory[MAX_PATH] = {};

@@ -1,4 +1,5 @@
 // What the tests need of the system that does not depend on which system it is.
+#include <algorithm>
 #include <map>
 #include <sstream>
 
@@ -25,6 +26,13 @@ void MakeTree(const std::string& root, std::string_view entries) {
   std::istringstream words{std::string(entries)};
   for (std::string entry; words >> entry;) split.push_back(entry);
   MakeTree(root, split);
+}
+
+std::string Describe(std::vector<std::string> entries) {
+  std::sort(entries.begin(), entries.end());
+  std::string joined;
+  for (const std::string& entry : entries) joined += (joined.empty() ? "" : " ") + entry;
+  return joined;
 }
 
 std::string LostFiles(const std::string& backup_before, const std::string& install_before,

@@ -27,6 +27,9 @@ void MakeTree(const std::string& root, const std::vector<std::string>& entries);
 // not followed.
 std::string ReadTree(const std::string& root);
 
+// Entries sorted and joined by spaces, as ReadTree describes a tree.
+std::string Describe(std::vector<std::string> entries);
+
 void RemoveTree(const std::string& root);
 
 // Compares trees described by ReadTree before and after a run that may have failed or been

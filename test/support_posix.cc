@@ -31,7 +31,7 @@ void MakeDirectories(const std::string& path) {
   Check(mkdir(path.c_str(), 0755) == 0 || errno == EEXIST, "mkdir " + path);
 }
 
-void Describe(const std::string& root, const std::string& prefix, std::vector<std::string>* out) {
+void Collect(const std::string& root, const std::string& prefix, std::vector<std::string>* out) {
   DIR* dir = opendir(root.c_str());
   Check(dir != nullptr, "opendir " + root);
   bool empty = true;
@@ -47,7 +47,7 @@ void Describe(const std::string& root, const std::string& prefix, std::vector<st
       const ssize_t n = readlink(path.c_str(), target, sizeof target);
       out->push_back(relative + "->" + std::string(target, n > 0 ? n : 0));
     } else if (S_ISDIR(status.st_mode)) {
-      Describe(path, relative + "/", out);
+      Collect(path, relative + "/", out);
     } else {
       std::ifstream in(path, std::ios::binary);
       std::ostringstream content;
@@ -96,11 +96,8 @@ std::string ReadTree(const std::string& root) {
   struct stat status;
   if (lstat(root.c_str(), &status) != 0) return "-";
   std::vector<std::string> entries;
-  Describe(root, "", &entries);
-  std::sort(entries.begin(), entries.end());
-  std::string joined;
-  for (const std::string& entry : entries) joined += (joined.empty() ? "" : " ") + entry;
-  return joined;
+  Collect(root, "", &entries);
+  return Describe(std::move(entries));
 }
 
 void RemoveTree(const std::string& root) {

@@ -63,7 +63,7 @@ void ForEachMember(const std::string& directory, Visit visit) {
   FindClose(find);
 }
 
-void Describe(const std::string& root, const std::string& prefix, std::vector<std::string>* out) {
+void Collect(const std::string& root, const std::string& prefix, std::vector<std::string>* out) {
   bool empty = true;
   ForEachMember(root, [&](const std::string& name, DWORD attributes) {
     empty = false;
@@ -71,7 +71,7 @@ void Describe(const std::string& root, const std::string& prefix, std::vector<st
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
       out->push_back(relative + "->?");
     } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-      Describe(path, relative + "/", out);
+      Collect(path, relative + "/", out);
     } else {
       out->push_back(relative + "=" + ReadFileText(path));
     }
@@ -116,11 +116,8 @@ std::string ReadTree(const std::string& root) {
   const DWORD attributes = GetFileAttributesA(Native(root).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return "-";
   std::vector<std::string> entries;
-  Describe(Native(root), "", &entries);
-  std::sort(entries.begin(), entries.end());
-  std::string joined;
-  for (const std::string& entry : entries) joined += (joined.empty() ? "" : " ") + entry;
-  return joined;
+  Collect(Native(root), "", &entries);
+  return Describe(std::move(entries));
 }
 
 void RemoveTree(const std::string& root) {

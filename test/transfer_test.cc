@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -101,10 +100,7 @@ TEST_F(Transfer, UnusualNames) {
   MakeTree("install", install);
   MoveTree("backup", "install");
   EXPECT_EQ(ReadTree("backup"), "-");
-  std::sort(expected.begin(), expected.end());
-  std::string joined;
-  for (const std::string& entry : expected) joined += (joined.empty() ? "" : " ") + entry;
-  EXPECT_EQ(ReadTree("install"), joined);
+  EXPECT_EQ(ReadTree("install"), support::Describe(expected));
 }
 
 }  // namespace
