@@ -186,7 +186,12 @@ BOOL MoveAcross(const char* from, const char* to, bool replace) {
     unlink(temporary.get());
     return Fail(Win32Error(error));
   }
-  // If the source cannot be removed the file is in both places, never in neither.
+  // The rename must be on disk before the source goes: the two are on different file systems,
+  // and a crash between them must not keep the removal and lose the rename. Until then, and if
+  // the source cannot be removed, the file is in both places, never in neither.
+  temporary[directory_length] = '\0';
+  Fd directory(open(directory_length ? temporary.get() : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (directory.get() < 0 || fsync(directory.get()) != 0) return FailErrno();
   if (unlink(from) != 0) return FailErrno();
   return TRUE;
 }
