@@ -15,9 +15,9 @@ top=$PWD
 files=${1:-100000}
 bytes=${2:-0}
 work=$top/build/bench
+source scripts/lib.sh
 bash scripts/deps.sh
-cmake --preset native >/dev/null && cmake --build --preset native -j "$(nproc)" --target restore-backup >/dev/null
-cmake --preset windows >/dev/null && cmake --build --preset windows -j "$(nproc)" --target restore-backup >/dev/null
+build_programs
 mkdir -p "$work"
 
 # Lays out backup/ and install/ in $work/$1 for $2 files: directories of 100 files, every
@@ -38,8 +38,7 @@ for d in range(max(1, files // 100)):
         if f % 2 == 0:
             with open(os.path.join(i, name), "w") as out: out.write("old\n")
 PY
-  printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\velmarok_is1]\n"Inno Setup: App Path"="%s"\n' \
-    "$work/$1/install" >"$work/$1/HKLM.reg"
+  write_hive "$work/$1/HKLM.reg" "$work/$1/install"
 }
 
 # Checks that a route left every file installed with its new content and no backup behind.
@@ -95,12 +94,13 @@ renames=$(awk '$NF == "rename" {print $4}' "$work/strace.txt")
 # an empty backup and subtracted.
 prefix=$work/wineprefix
 [ -f "$prefix/drive_c/restore-backup-test-prefix" ] || bash scripts/wine-prefix.sh "$prefix" >/dev/null
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine_environment "$prefix"
 lay_out wine "$files"
-wine reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\velmarok_is1' \
-  /v "Inno Setup: App Path" /t REG_SZ /d "Z:${work//\//\\}\\wine\\install" /reg:32 /f >/dev/null 2>&1
+wine_register "$work/wine/install" >/dev/null
 wineserver -w
 mkdir -p "$work/wine-idle"
+# One run first, so that both measured runs find wineserver already started.
+timed wine-idle wine "$top/build/windows/restore-backup.exe" >/dev/null
 read -r idle_seconds idle_memory < <(timed wine-idle wine "$top/build/windows/restore-backup.exe")
 read -r seconds[wine] memory[wine] < <(timed wine wine "$top/build/windows/restore-backup.exe")
 verify wine "$files"

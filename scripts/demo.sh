@@ -4,12 +4,10 @@
 # registration in Wine's registry. Everything it makes lies under build/sample.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib.sh
 bash scripts/deps.sh
 top=$PWD
-cmake --preset native >/dev/null && cmake --build --preset native -j "$(nproc)" --target restore-backup >/dev/null
-cmake --preset windows >/dev/null && cmake --build --preset windows -j "$(nproc)" --target restore-backup >/dev/null
-
-key='SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\velmarok_is1'
+build_programs
 
 # A product as its installer left it, and the backup that the program restores into it.
 lay_out() {  # directory
@@ -46,13 +44,7 @@ show_both() {  # when, sample
 echo "== Linux build: build/native/restore-backup"
 sample=$top/build/sample/native
 lay_out "$sample"
-cat >"$sample/HKLM.reg" <<REG
-Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\\$key]
-"Inno Setup: App Path"="$sample/Program Files (x86)/Velmarok"
-"DisplayName"="Velmarok"
-REG
+write_hive "$sample/HKLM.reg" "$sample/Program Files (x86)/Velmarok"
 echo "registry file (RESTORE_BACKUP_HKLM): $sample/HKLM.reg"
 show_both "before" "$sample"
 status=0
@@ -64,12 +56,11 @@ echo
 echo "== Windows build under Wine: build/windows/restore-backup.exe"
 prefix=$top/build/sample/wineprefix
 bash scripts/wine-prefix.sh "$prefix"
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine_environment "$prefix"
 sample=$top/build/sample/windows
 lay_out "$sample"
-install="Z:${sample//\//\\}\\Program Files (x86)\\Velmarok"
-wine reg add "HKLM\\$key" /v "Inno Setup: App Path" /t REG_SZ /d "$install" /reg:32 /f >/dev/null
-echo "registered (32-bit view): HKLM\\$key"
+install=$(wine_register "$sample/Program Files (x86)/Velmarok")
+echo "registered (32-bit view): HKLM\\$uninstall_key"
 echo "  \"Inno Setup: App Path\" = $install"
 show_both "before" "$sample"
 status=0

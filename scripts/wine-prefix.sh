@@ -2,6 +2,7 @@
 # Makes a throwaway 64-bit Wine prefix at DIR for the tests, afresh each time, and marks it as
 # one (the tests refuse to write the registry anywhere else). With --stop, ends its wineserver.
 set -euo pipefail
+source "$(dirname "$0")/lib.sh"
 if [ "$1" = --stop ]; then
   WINEPREFIX=$2 wineserver -k 2>/dev/null || true
   exit 0
@@ -11,7 +12,7 @@ case $prefix in
   */build/*) ;;
   *) echo "refusing to make a prefix outside a build directory: $prefix" >&2; exit 1 ;;
 esac
-export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine_environment "$prefix"
 wineserver -k 2>/dev/null || true
 rm -rf "$prefix"
 wineboot -i >/dev/null 2>&1

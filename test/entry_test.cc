@@ -10,16 +10,12 @@ using support::Join;
 using support::MakeTree;
 using support::ReadTree;
 
-class Program : public InTempRoot {
+class Program : public RegisteredInTempRoot {
  protected:
   void SetUp() override {
-    InTempRoot::SetUp();
+    RegisteredInTempRoot::SetUp();
     MakeTree("backup", "app.exe=new lib/a.dll=new lib/new.dll=1 .hidden=h");
     MakeTree("install", "app.exe=old lib/a.dll=old unins000.exe=u");
-  }
-  void TearDown() override {
-    support::Unregister();
-    InTempRoot::TearDown();
   }
   void ExpectRestored() {
     EXPECT_EQ(ReadTree("backup"), ".hidden=h");

@@ -40,14 +40,13 @@ void PrintTo(const FaultCase& c, std::ostream* out) {
   *out << c.name;
 }
 
-class FaultTable : public InTempRoot, public ::testing::WithParamInterface<FaultCase> {
+class FaultTable : public RegisteredInTempRoot, public ::testing::WithParamInterface<FaultCase> {
  protected:
   void TearDown() override {
     FailNthCall(FaultPoint::kCount, 0);
     support::ChangeDirectory(root_);
     if (!work_.empty() && work_ != root_) support::RemoveTree(work_);
-    support::Unregister();
-    InTempRoot::TearDown();
+    RegisteredInTempRoot::TearDown();
   }
   // Lays the trees out afresh and runs the program's entry with the `n`-th call at the case's
   // point failing (none for 0). Returns how many calls were made at that point.

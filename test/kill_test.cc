@@ -5,7 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <random>
 #include <string>
 #include <vector>
@@ -18,13 +17,7 @@ namespace {
 
 using support::ReadTree;
 
-class KillSafety : public InTempRoot {
- protected:
-  void TearDown() override {
-    support::Unregister();
-    InTempRoot::TearDown();
-  }
-};
+class KillSafety : public RegisteredInTempRoot {};
 
 TEST_F(KillSafety, EveryFileInExactlyOnePlace) {
   std::vector<std::string> backup, install;

@@ -24,3 +24,12 @@ class InTempRoot : public ::testing::Test {
  private:
   std::string saved_;
 };
+
+// The same, for tests that register the product: the registration goes with the directory.
+class RegisteredInTempRoot : public InTempRoot {
+ protected:
+  void TearDown() override {
+    support::Unregister();
+    InTempRoot::TearDown();
+  }
+};
