@@ -33,8 +33,14 @@ class unique_handle {
     handle_ = Invalid();
     return handle;
   }
+  // Keeps the thread's last error across the close, so that the error a caller reports is the
+  // one that decided its outcome, not the close's.
   void reset(Handle handle = Invalid()) {
-    if (handle_ != Invalid()) Close(handle_);
+    if (handle_ != Invalid()) {
+      const DWORD error = GetLastError();
+      Close(handle_);
+      SetLastError(error);
+    }
     handle_ = handle;
   }
 
@@ -43,12 +49,15 @@ class unique_handle {
 };
 
 namespace resource_detail {
-// FindFirstFileA reports failure as INVALID_HANDLE_VALUE, not as a null handle.
-inline HANDLE InvalidFind() {
+// FindFirstFileA and CreateFileA report failure as INVALID_HANDLE_VALUE, not as a null handle.
+inline HANDLE InvalidHandle() {
   return INVALID_HANDLE_VALUE;
 }
 inline HKEY NoKey() {
   return nullptr;
+}
+inline void CloseFile(HANDLE file) {
+  CloseHandle(file);
 }
 inline void CloseFind(HANDLE find) {
   FindClose(find);
@@ -63,7 +72,10 @@ struct HeapDeleter {
 
 // An open directory enumeration, closed with FindClose.
 using unique_hfind =
-    unique_handle<HANDLE, resource_detail::CloseFind, resource_detail::InvalidFind>;
+    unique_handle<HANDLE, resource_detail::CloseFind, resource_detail::InvalidHandle>;
+// An open file or directory, closed with CloseHandle.
+using unique_hfile =
+    unique_handle<HANDLE, resource_detail::CloseFile, resource_detail::InvalidHandle>;
 // An open registry key, closed with RegCloseKey.
 using unique_hkey = unique_handle<HKEY, resource_detail::CloseKey, resource_detail::NoKey>;
 // A string on the process heap.

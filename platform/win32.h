@@ -32,6 +32,8 @@ using LPBYTE = BYTE*;
 using LPDWORD = DWORD*;
 using LPVOID = void*;
 using HANDLE = void*;
+using UINT = unsigned int;
+using LPSECURITY_ATTRIBUTES = void*;
 struct HINSTANCE__;
 using HINSTANCE = HINSTANCE__*;
 struct HKEY__;
@@ -51,6 +53,19 @@ struct FILETIME {
 #define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u)))
 #define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u)))
 
+struct BY_HANDLE_FILE_INFORMATION {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD dwVolumeSerialNumber;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD nNumberOfLinks;
+  DWORD nFileIndexHigh;
+  DWORD nFileIndexLow;
+};
+
 struct WIN32_FIND_DATAA {
   DWORD dwFileAttributes;
   FILETIME ftCreationTime;
@@ -64,12 +79,26 @@ struct WIN32_FIND_DATAA {
   char cAlternateFileName[14];
 };
 
+inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x1;
 inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 inline constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
 
+inline constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
+
 inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
-inline constexpr DWORD MOVEFILE_COPY_ALLOWED = 0x2;
+inline constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
+
+inline constexpr DWORD GENERIC_READ = 0x80000000;
+inline constexpr DWORD GENERIC_WRITE = 0x40000000;
+inline constexpr DWORD FILE_APPEND_DATA = 0x4;
+inline constexpr DWORD FILE_SHARE_READ = 0x1;
+inline constexpr DWORD FILE_SHARE_WRITE = 0x2;
+inline constexpr DWORD FILE_SHARE_DELETE = 0x4;
+inline constexpr DWORD CREATE_ALWAYS = 2;
+inline constexpr DWORD OPEN_EXISTING = 3;
+inline constexpr DWORD OPEN_ALWAYS = 4;
+inline constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000;
 
 inline constexpr REGSAM KEY_QUERY_VALUE = 0x1;
 inline constexpr DWORD REG_NONE = 0;
@@ -90,6 +119,9 @@ inline constexpr DWORD ERROR_NOT_SAME_DEVICE = 17;
 inline constexpr DWORD ERROR_NO_MORE_FILES = 18;
 inline constexpr DWORD ERROR_WRITE_FAULT = 29;
 inline constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+inline constexpr DWORD ERROR_LOCK_VIOLATION = 33;
+inline constexpr DWORD ERROR_NOT_SUPPORTED = 50;
+inline constexpr DWORD ERROR_FILE_EXISTS = 80;
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 inline constexpr DWORD ERROR_DISK_FULL = 112;
 inline constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
@@ -97,6 +129,7 @@ inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 inline constexpr DWORD ERROR_MORE_DATA = 234;
 inline constexpr DWORD ERROR_DIRECTORY = 267;
+inline constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
 
 // The error of the calling thread's last failed call, as Windows keeps it.
 DWORD GetLastError();
@@ -108,23 +141,61 @@ HANDLE GetProcessHeap();
 LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
 BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 
-// Enumerates the directory named by `pattern`, which must be a directory path followed by the
-// separator and "*". Fills `entry` with the first member ("." and ".." included) and returns the
-// enumeration, or INVALID_HANDLE_VALUE when the directory cannot be enumerated. The directory
-// bit is set for directories and for links to them; members removed after the enumeration was
-// opened may or may not still be listed, the others are listed once each.
+// Enumerates the directory named by `pattern`, a directory path followed by the separator and
+// "*". Fills `entry` with the first member ("." and ".." included) and returns the enumeration,
+// or INVALID_HANDLE_VALUE when the directory cannot be enumerated. A pattern without a final
+// "*" names one member: its entry, as the enumeration of its directory would give it, is the
+// only one. The directory bit is set for directories and for links to them, which also carry
+// FILE_ATTRIBUTE_REPARSE_POINT; members removed after the enumeration was opened may or may not
+// still be listed, the others are listed once each. FILE_ATTRIBUTE_READONLY is never reported:
+// a file's own mode does not stop its replacement or removal here.
 HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* entry);
 // Fills `entry` with the next member; FALSE when there is none or the read failed.
 BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* entry);
 BOOL FindClose(HANDLE find);
 
 // Renames `from` to `to` in one step. MOVEFILE_REPLACE_EXISTING replaces an existing file `to`
-// (never a directory); without it an existing `to` fails the call. MOVEFILE_COPY_ALLOWED moves a
-// regular file to another file system by copying it to a temporary file beside `to` and renaming
-// that over `to`: on failure both files stay as they were. The directory of `to` is never made.
+// (never a directory); without it an existing `to` fails the call. Across file systems it fails
+// with ERROR_NOT_SAME_DEVICE and changes nothing: there is no copying fallback. With
+// MOVEFILE_WRITE_THROUGH it returns only once the rename is on disk (the directory of `to` is
+// flushed). The directory of `to` is never made.
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 // Removes an empty directory; fails on anything else, including a link to a directory.
 BOOL RemoveDirectoryA(LPCSTR path);
+// Removes a file (or a link, never its target); fails on a directory.
+BOOL DeleteFileA(LPCSTR path);
+
+// Copies the regular file `from` to `to`: content, permission bits, times, and the owner where
+// permitted. Replaces an existing file `to` unless `fail_if_exists`. A link, FIFO, device or
+// socket as `from` is not opened for reading and fails the call with ERROR_NOT_SUPPORTED (a link
+// is not followed: ERROR_CANT_RESOLVE_FILENAME). The copy is not flushed. On failure a partial
+// `to` may be left, as on Windows; the caller removes it.
+BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL fail_if_exists);
+// Makes a new empty file named `directory`, the separator, the first three bytes of `prefix`,
+// four hexadecimal digits and ".tmp", writes its path to `path` (MAX_PATH bytes) and returns the
+// number, or 0 on failure. `unique` must be 0. A directory path longer than MAX_PATH - 14 fails.
+UINT GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT unique, LPSTR path);
+// FILE_ATTRIBUTE_READONLY takes every write permission from the file, anything else gives the
+// owner's back; other attributes are ignored.
+BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
+
+// Opens `path` (links followed) for `access` (0, GENERIC_READ, GENERIC_WRITE or
+// FILE_APPEND_DATA, which writes at the end) as `disposition` says: OPEN_EXISTING, OPEN_ALWAYS
+// or CREATE_ALWAYS (which empties it). `share` and `security` are ignored. Only a regular file
+// is opened, or a directory with FILE_FLAG_BACKUP_SEMANTICS and no write access; anything else
+// fails with ERROR_ACCESS_DENIED. No open ever blocks (FIFOs, devices). Returns
+// INVALID_HANDLE_VALUE on failure.
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD flags, HANDLE template_file);
+BOOL CloseHandle(HANDLE handle);
+// Writes all `size` bytes or fails; `*written` says how many went out. `overlapped` must be
+// nullptr.
+BOOL WriteFile(HANDLE file, const void* data, DWORD size, LPDWORD written, void* overlapped);
+// Puts the file's (or directory's) data on disk.
+BOOL FlushFileBuffers(HANDLE file);
+// The file's identity (dwVolumeSerialNumber and nFileIndexHigh/Low: two routes to one file give
+// the same three), size, link count and times. dwFileAttributes holds only the directory bit.
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
 
 // HKEY_LOCAL_MACHINE is a file in the text format regedit exports, named by the environment
 // variable RESTORE_BACKUP_HKLM (default /etc/restore-backup/HKLM.reg). Every other hive is

@@ -7,6 +7,25 @@
 
 namespace {
 
+// A directory on the path being walked, innermost first: what a linked directory is checked
+// against before it is entered.
+struct Level {
+  const char* source;
+  const Level* up;
+};
+
+// Where a file lies: two routes to one file give the same three numbers.
+struct Identity {
+  DWORD volume;
+  DWORD index_high;
+  DWORD index_low;
+  bool operator==(const Identity&) const = default;
+};
+
+// The prefix of the temporary copy a cross-volume move places beside its destination, so that
+// one a kill left behind can be told for what it is (Windows uses its first three bytes).
+constexpr char kTemporaryPrefix[] = "~rb";
+
 // Returns `directory`, one separator and `name` in a new heap string, or nullptr when the heap
 // has no block for it.
 unique_heap_str JoinPath(const char* directory, const char* name) {
@@ -21,26 +40,154 @@ unique_heap_str JoinPath(const char* directory, const char* name) {
   return path;
 }
 
-// Moves one member of `source` (found by the enumeration) into `destination`.
-void MoveEntry(const char* source, const char* destination, const WIN32_FIND_DATAA& entry) {
+bool EqualNoCase(const char* a, const char* b) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
+  for (; *a && lower(*a) == lower(*b); ++a, ++b) {
+  }
+  return lower(*a) == lower(*b);
+}
+
+// Opens `path` (a link is followed) only to learn where it lies. Fails for a missing path.
+bool IdentityOf(const char* path, Identity* identity) {
+  const unique_hfile file(CreateFileA(path, 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!file || !GetFileInformationByHandle(file.get(), &information)) return false;
+  *identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh,
+               information.nFileIndexLow};
+  return true;
+}
+
+// True unless the linked directory `path` is known to be none of the directories being walked:
+// entering one of them would walk the same tree again and again, each time one level deeper.
+bool MayLoop(const char* path, const Level* level) {
+  Identity target;
+  if (!IdentityOf(path, &target)) return true;
+  for (; level != nullptr; level = level->up) {
+    Identity above;
+    if (!IdentityOf(level->source, &above) || above == target) return true;
+  }
+  return false;
+}
+
+// True when the names the system would address by `name` may not be `name` itself: Windows
+// drops a trailing dot or space from a path's last element (so "lib." reaches "lib"), and
+// resolves a short name like "LONGFI~1.TXT" to whichever file it belongs to. `to` is the
+// destination; only a name holding "~" costs a look-up of it.
+bool Unfaithful(const char* name, const char* to) {
+  const std::size_t length = std::strlen(name);
+  if (name[length - 1] == '.' || name[length - 1] == ' ') return true;
+  if (std::strchr(name, '~') == nullptr) return false;
+  WIN32_FIND_DATAA found;
+  const unique_hfind find(FindFirstFileA(to, &found));
+  if (!find) {
+    const DWORD error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+  }
+  return !EqualNoCase(found.cFileName, name);
+}
+
+// Removes a temporary copy that could not be placed, keeping the error that stopped it.
+void Discard(const char* temporary, bool read_only) {
+  const DWORD error = GetLastError();
+  if (read_only) SetFileAttributesA(temporary, FILE_ATTRIBUTE_NORMAL);
+  DeleteFileA(temporary);
+  SetLastError(error);
+}
+
+// Moves the file `from` (with the attributes `attributes`) onto `to` on another volume, where no
+// rename reaches. A plain copying move would write straight over `to`, so a full disk or a kill
+// part way would leave the installed file truncated. Instead the file is copied beside `to`,
+// flushed, renamed over `to`, and only then is `from` deleted: `to` is always the old file or
+// the whole new one, and the file is never in neither place. On failure nothing is changed,
+// except that if `from` cannot be deleted at the end the file is in both places.
+bool MoveAcrossVolumes(const char* from, const char* to, DWORD attributes) {
+  // Two routes to one file (a bind mount, a second drive letter for one volume): copying it
+  // over itself and then deleting it would lose it.
+  Identity source, destination;
+  if (!IdentityOf(from, &source)) return false;
+  if (IdentityOf(to, &destination)) {
+    if (source == destination) return false;
+  } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+    return false;
+  }
+
+  const char* last = std::strrchr(to, kPathSeparator);
+  const std::size_t directory_length = static_cast<std::size_t>(last - to);
+  char directory[MAX_PATH];
+  char temporary[MAX_PATH];
+  if (directory_length == 0 || directory_length >= sizeof directory) return false;
+  std::memcpy(directory, to, directory_length);
+  directory[directory_length] = '\0';
+  if (GetTempFileNameA(directory, kTemporaryPrefix, 0, temporary) == 0) return false;
+
+  // The copy takes the source's attributes. Windows will not open a read-only file for writing,
+  // so the attribute is off while the copy is flushed (Wine as root opens it all the same).
+  const bool read_only = attributes & FILE_ATTRIBUTE_READONLY;
+  if (!CopyFileA(from, temporary, FALSE) ||
+      (read_only && !SetFileAttributesA(temporary, attributes & ~FILE_ATTRIBUTE_READONLY))) {
+    Discard(temporary, false);
+    return false;
+  }
+  {
+    const unique_hfile copy(
+        CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!copy || !FlushFileBuffers(copy.get())) {
+      Discard(temporary, false);
+      return false;
+    }
+  }
+  if ((read_only && !SetFileAttributesA(temporary, attributes)) ||
+      !MoveFileExA(temporary, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    Discard(temporary, read_only);
+    return false;
+  }
+
+  // A same-volume move ignores the read-only attribute, so this one does too; it comes back if
+  // the file cannot be deleted after all.
+  if (read_only) SetFileAttributesA(from, attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (DeleteFileA(from)) return true;
+  if (read_only) {
+    const DWORD error = GetLastError();
+    SetFileAttributesA(from, attributes);
+    SetLastError(error);
+  }
+  return false;
+}
+
+// Moves the file `from` onto `to`.
+void MoveOneFile(const char* from, const char* to, DWORD attributes) {
+  // One call that replaces: a move that fails leaves the installed file as it was. Deleting it
+  // first would lose it whenever the move then failed. No directory is ever made.
+  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return;
+  if (GetLastError() == ERROR_NOT_SAME_DEVICE) MoveAcrossVolumes(from, to, attributes);
+}
+
+void Walk(const char* source, const char* destination, const Level* up);
+
+// Moves one member of `level`'s directory (found by the enumeration) into `destination`.
+void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DATAA& entry) {
   // Skips "." and "..", and keeps every dot-named member where it is.
   if (entry.cFileName[0] == '.') return;
-  const unique_heap_str from = JoinPath(source, entry.cFileName);
+  const unique_heap_str from = JoinPath(level.source, entry.cFileName);
   if (!from) return;
   const unique_heap_str to = JoinPath(destination, entry.cFileName);
   if (!to) return;
+  if (Unfaithful(entry.cFileName, to.get())) return;
   if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-    MoveTree(from.get(), to.get());
+    // Links to directories are walked, but never back into the tree being walked. Only a link
+    // costs the check, so a tree without links makes no call for it.
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && MayLoop(from.get(), &level)) {
+      return;
+    }
+    Walk(from.get(), to.get(), &level);
     return;
   }
-  // One call that replaces: a move that fails leaves the installed file as it was. Deleting it
-  // first would lose it whenever the move then failed. Neither flag makes a missing directory.
-  MoveFileExA(from.get(), to.get(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
+  MoveOneFile(from.get(), to.get(), entry.dwFileAttributes);
 }
 
-}  // namespace
-
-void MoveTree(const char* source, const char* destination) {
+void Walk(const char* source, const char* destination, const Level* up) {
   // The pattern is the source, a separator, "*" and the terminator; a longer source is skipped
   // rather than truncated, which would enumerate some other directory.
   char pattern[MAX_PATH];
@@ -51,14 +198,21 @@ void MoveTree(const char* source, const char* destination) {
   pattern[length + 1] = '*';
   pattern[length + 2] = '\0';
 
+  const Level level{source, up};
   WIN32_FIND_DATAA entry;
   {
     const unique_hfind find(FindFirstFileA(pattern, &entry));
     if (!find) return;
     do {
-      MoveEntry(source, destination, entry);
+      MoveEntry(level, destination, entry);
     } while (FindNextFileA(find.get(), &entry));
   }
   // Fails, as it should, while anything is left in the directory.
   RemoveDirectoryA(source);
+}
+
+}  // namespace
+
+void MoveTree(const char* source, const char* destination) {
+  Walk(source, destination, nullptr);
 }

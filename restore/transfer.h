@@ -5,8 +5,13 @@
 // `destination`, replacing a file of the same name there, then removes `source` if that left it
 // empty. Subdirectories are merged into the destination's same-named directories, never created:
 // a file whose destination directory is missing stays where it is. Members whose names begin with
-// "." stay where they are, with everything below them. A file that cannot be moved stays in the
-// source, and the installed file it would have replaced stays as it was. Nothing is reported.
+// "." stay where they are, with everything below them, and so do members whose names the system
+// would not address faithfully: a name ending in "." or a space, and a name holding "~" that
+// denotes an installed file of another long name. A file that cannot be moved stays in the
+// source, and the installed file it would have replaced stays as it was; across volumes the file
+// is copied beside its destination, flushed and renamed over it before the source is deleted.
+// Links to directories are walked, except into a directory already being walked. Nothing is
+// reported.
 //
 // Both paths are used as given: relative ones resolve against the current directory, and a
 // trailing separator is kept (the joins then double it). A source whose path leaves no room for

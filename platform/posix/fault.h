@@ -7,7 +7,14 @@ enum class FaultPoint {
   kHeapAlloc,        // HeapAlloc returns nullptr.
   kFindNext,         // FindNextFileA reports a read error.
   kMove,             // MoveFileExA fails before it changes anything.
-  kCopy,             // A write while copying across file systems fails.
+  kCopy,             // A write inside CopyFileA fails, leaving a partial copy.
+  kCopyFile,         // CopyFileA fails before it writes anything.
+  kTempFileName,     // GetTempFileNameA fails.
+  kCreateFile,       // CreateFileA fails.
+  kFlush,            // FlushFileBuffers fails.
+  kFileInformation,  // GetFileInformationByHandle fails.
+  kDeleteFile,       // DeleteFileA fails.
+  kSetAttributes,    // SetFileAttributesA fails.
   kRemoveDirectory,  // RemoveDirectoryA fails.
   kCount,
 };
@@ -15,8 +22,15 @@ enum class FaultPoint {
 // True when this call at `point` is to fail.
 bool FaultInjected(FaultPoint point);
 
+// True while MoveFileExA is to treat every directory as a volume of its own, so that the
+// cross-volume path runs on a machine with one file system.
+bool DirectoriesAreVolumes();
+
 // Test build only. Makes the `n`-th call (from 1) at `point` fail, counting from now; 0 fails
 // none. Calls at every point are counted from zero again.
 void FailNthCall(FaultPoint point, int n);
 // How many calls at `point` were made since the last FailNthCall.
 int FaultCalls(FaultPoint point);
+// Test build only. While on, a rename from one directory into another fails with
+// ERROR_NOT_SAME_DEVICE and changes nothing, as between two volumes.
+void SeparateDirectoryVolumes(bool on);

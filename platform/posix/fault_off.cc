@@ -3,3 +3,7 @@
 bool FaultInjected(FaultPoint) {
   return false;
 }
+
+bool DirectoriesAreVolumes() {
+  return false;
+}

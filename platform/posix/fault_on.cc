@@ -5,6 +5,7 @@ constexpr int kPoints = static_cast<int>(FaultPoint::kCount);
 int calls[kPoints];
 FaultPoint failing_point = FaultPoint::kCount;
 int failing_call = 0;
+bool separate_volumes = false;
 }  // namespace
 
 bool FaultInjected(FaultPoint point) {
@@ -20,4 +21,12 @@ void FailNthCall(FaultPoint point, int n) {
 
 int FaultCalls(FaultPoint point) {
   return calls[static_cast<int>(point)];
+}
+
+bool DirectoriesAreVolumes() {
+  return separate_volumes;
+}
+
+void SeparateDirectoryVolumes(bool on) {
+  separate_volumes = on;
 }

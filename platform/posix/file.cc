@@ -1,17 +1,21 @@
-// The process heap, directory enumeration and moves of the Win32 interface, over POSIX.
+// The process heap, directory enumeration, moves, copies and removals of the Win32 interface,
+// over POSIX.
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <stdio.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <ctime>
 #include <new>
 
+#include "platform/posix/error.h"
 #include "platform/posix/fault.h"
 #include "platform/win32.h"
 
@@ -19,71 +23,28 @@ namespace {
 
 thread_local DWORD last_error = 0;
 
-DWORD Win32Error(int error) {
-  switch (error) {
-    case ENOENT:
-      return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS:
-      return ERROR_ACCESS_DENIED;
-    case EEXIST:
-      return ERROR_ALREADY_EXISTS;
-    case ENOTEMPTY:
-      return ERROR_DIR_NOT_EMPTY;
-    case EXDEV:
-      return ERROR_NOT_SAME_DEVICE;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    case ENOSPC:
-    case EDQUOT:
-      return ERROR_DISK_FULL;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    case EBUSY:
-    case ETXTBSY:
-      return ERROR_SHARING_VIOLATION;
-    case EINVAL:
-      return ERROR_INVALID_PARAMETER;
-    default:
-      return ERROR_WRITE_FAULT;
-  }
-}
-
-// Records `error` as the thread's last error and returns the failure value.
-BOOL Fail(DWORD error) {
-  last_error = error;
-  return FALSE;
-}
-BOOL FailErrno() {
-  return Fail(Win32Error(errno));
-}
-
 struct Find {
-  DIR* dir;
+  DIR* dir;  // nullptr: a lookup of one name, whose only entry was given already.
 };
 
-// Fills `entry` from `member` of `dir`. The directory bit comes from d_type; only a link or a
-// file system that gives no type costs a stat, which follows the link so that a link to a
-// directory is walked like a directory.
-void Fill(DIR* dir, const dirent& member, WIN32_FIND_DATAA* entry) {
+// Fills `entry` for the member `name` of the directory open as `dir_fd`, of dirent type `type`.
+// The directory bit comes from the type; only a link or a file system that gives no type costs
+// a stat, which follows the link so that a link to a directory is walked like a directory.
+void Fill(int dir_fd, const char* name, unsigned char type, WIN32_FIND_DATAA* entry) {
   std::memset(entry, 0, sizeof *entry);
   DWORD attributes = FILE_ATTRIBUTE_NORMAL;
-  if (member.d_type == DT_DIR) {
+  if (type == DT_DIR) {
     attributes = FILE_ATTRIBUTE_DIRECTORY;
-  } else if (member.d_type == DT_LNK || member.d_type == DT_UNKNOWN) {
+  } else if (type == DT_LNK || type == DT_UNKNOWN) {
     struct stat status;
-    if (fstatat(dirfd(dir), member.d_name, &status, 0) == 0 && S_ISDIR(status.st_mode)) {
+    if (fstatat(dir_fd, name, &status, 0) == 0 && S_ISDIR(status.st_mode)) {
       attributes = FILE_ATTRIBUTE_DIRECTORY;
     }
-    if (member.d_type == DT_LNK) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    if (type == DT_LNK) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
   }
   entry->dwFileAttributes = attributes;
   // A POSIX name is at most NAME_MAX (255) bytes, so it always fits with its terminator.
-  std::strncpy(entry->cFileName, member.d_name, sizeof entry->cFileName - 1);
+  std::strncpy(entry->cFileName, name, sizeof entry->cFileName - 1);
 }
 
 // Reads the next member, or sets the last error and returns nullptr.
@@ -92,6 +53,65 @@ const dirent* Next(DIR* dir) {
   const dirent* member = readdir(dir);
   if (!member) last_error = errno ? Win32Error(errno) : ERROR_NO_MORE_FILES;
   return member;
+}
+
+// The entry of the one member named by `path`, without a wildcard.
+HANDLE FindOne(LPCSTR path, WIN32_FIND_DATAA* entry) {
+  struct stat status;
+  if (lstat(path, &status) != 0) {
+    last_error = Win32Error(errno);
+    return INVALID_HANDLE_VALUE;
+  }
+  const char* slash = std::strrchr(path, '/');
+  const char* name = slash ? slash + 1 : path;
+  if (*name == '\0') {
+    last_error = ERROR_INVALID_PARAMETER;
+    return INVALID_HANDLE_VALUE;
+  }
+  Find* find = new (std::nothrow) Find{nullptr};
+  if (!find) {
+    last_error = ERROR_NOT_ENOUGH_MEMORY;
+    return INVALID_HANDLE_VALUE;
+  }
+  const unsigned char type = S_ISDIR(status.st_mode)   ? DT_DIR
+                             : S_ISLNK(status.st_mode) ? DT_LNK
+                                                       : DT_REG;
+  // Relative to the current directory: the link's target is resolved from the full path.
+  Fill(AT_FDCWD, type == DT_LNK ? path : name, type, entry);
+  std::strncpy(entry->cFileName, name, sizeof entry->cFileName - 1);
+  return find;
+}
+
+// The directory part of `path`, up to its last separator ("." for none), in `directory`.
+void DirectoryOf(const char* path, char (&directory)[PATH_MAX]) {
+  const char* slash = std::strrchr(path, '/');
+  if (!slash) {
+    std::strcpy(directory, ".");
+    return;
+  }
+  const std::size_t length = std::min<std::size_t>(slash == path ? 1 : slash - path, PATH_MAX - 1);
+  std::memcpy(directory, path, length);
+  directory[length] = '\0';
+}
+
+// Flushes the directory that holds `path`, so that a rename into it is on disk.
+bool FlushDirectoryOf(const char* path) {
+  char directory[PATH_MAX];
+  DirectoryOf(path, directory);
+  const int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool flushed = fsync(fd) == 0;
+  close(fd);
+  return flushed;
+}
+
+// True when `from` and `to` lie in different directories (for the test build's separate
+// volumes).
+bool InDifferentDirectories(const char* from, const char* to) {
+  char a[PATH_MAX], b[PATH_MAX];
+  DirectoryOf(from, a);
+  DirectoryOf(to, b);
+  return std::strcmp(a, b) != 0;
 }
 
 class Fd {
@@ -131,8 +151,8 @@ bool WriteAll(int fd, const char* data, ssize_t length) {
   return true;
 }
 
-// Copies the regular file open as `in` into the new file `out`: content, then owner where
-// permitted, permission bits and times, then flushes it to disk.
+// Copies the regular file open as `in` into the file open as `out`: content, then owner where
+// permitted, permission bits and times.
 bool CopyContent(int in, int out, const struct stat& status) {
   char buffer[64 * 1024];
   for (;;) {
@@ -146,57 +166,55 @@ bool CopyContent(int in, int out, const struct stat& status) {
   // away, so a refusal leaves the file the caller's own, as a copy by anyone else would.
   if (fchown(out, status.st_uid, status.st_gid) != 0 && errno != EPERM) return false;
   const timespec times[2] = {status.st_atim, status.st_mtim};
-  return fchmod(out, status.st_mode & 07777) == 0 && futimens(out, times) == 0 && fsync(out) == 0;
-}
-
-// Moves the regular file `from` to `to` on another file system. The copy goes to a temporary
-// file beside `to` and is renamed over it only once complete and on disk, so `to` is either the
-// old file or the whole new one; on failure the temporary file is removed and `from` stays.
-BOOL MoveAcross(const char* from, const char* to, bool replace) {
-  Fd in(open(from, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (in.get() < 0) return FailErrno();
-  struct stat status;
-  if (fstat(in.get(), &status) != 0) return FailErrno();
-  // Windows copies only files across volumes; a link, device or socket stays where it is.
-  if (!S_ISREG(status.st_mode)) return Fail(ERROR_NOT_SAME_DEVICE);
-
-  const char* slash = std::strrchr(to, '/');
-  const std::size_t directory_length = slash ? static_cast<std::size_t>(slash - to + 1) : 0;
-  static constexpr char kTemporaryName[] = ".restore-backup-XXXXXX";
-  std::unique_ptr<char[]> temporary(
-      new (std::nothrow) char[directory_length + sizeof kTemporaryName]);
-  if (!temporary) return Fail(ERROR_NOT_ENOUGH_MEMORY);
-  std::memcpy(temporary.get(), to, directory_length);
-  std::memcpy(temporary.get() + directory_length, kTemporaryName, sizeof kTemporaryName);
-
-  // A missing destination directory fails here: it is never made.
-  Fd out(mkostemp(temporary.get(), O_CLOEXEC));
-  if (out.get() < 0) return FailErrno();
-  const bool copied = CopyContent(in.get(), out.get(), status);
-  int error = errno;
-  bool placed = false;
-  if (copied && out.Close()) {
-    placed = replace ? rename(temporary.get(), to) == 0
-                     : renameat2(AT_FDCWD, temporary.get(), AT_FDCWD, to, RENAME_NOREPLACE) == 0;
-    error = errno;
-  } else if (copied) {
-    error = errno;
-  }
-  if (!placed) {
-    unlink(temporary.get());
-    return Fail(Win32Error(error));
-  }
-  // The rename must be on disk before the source goes: the two are on different file systems,
-  // and a crash between them must not keep the removal and lose the rename. Until then, and if
-  // the source cannot be removed, the file is in both places, never in neither.
-  temporary[directory_length] = '\0';
-  Fd directory(open(directory_length ? temporary.get() : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (directory.get() < 0 || fsync(directory.get()) != 0) return FailErrno();
-  if (unlink(from) != 0) return FailErrno();
-  return TRUE;
+  return fchmod(out, status.st_mode & 07777) == 0 && futimens(out, times) == 0;
 }
 
 }  // namespace
+
+DWORD Win32Error(int error) {
+  switch (error) {
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+      return ERROR_ACCESS_DENIED;
+    case EEXIST:
+      return ERROR_ALREADY_EXISTS;
+    case ENOTEMPTY:
+      return ERROR_DIR_NOT_EMPTY;
+    case EXDEV:
+      return ERROR_NOT_SAME_DEVICE;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case ENOSPC:
+    case EDQUOT:
+      return ERROR_DISK_FULL;
+    case ENAMETOOLONG:
+      return ERROR_FILENAME_EXCED_RANGE;
+    case EBUSY:
+    case ETXTBSY:
+      return ERROR_SHARING_VIOLATION;
+    case EINVAL:
+      return ERROR_INVALID_PARAMETER;
+    case ELOOP:
+      return ERROR_CANT_RESOLVE_FILENAME;
+    default:
+      return ERROR_WRITE_FAULT;
+  }
+}
+
+BOOL Fail(DWORD error) {
+  last_error = error;
+  return FALSE;
+}
+
+BOOL FailErrno() {
+  return Fail(Win32Error(errno));
+}
 
 DWORD GetLastError() {
   return last_error;
@@ -221,7 +239,7 @@ BOOL HeapFree(HANDLE, DWORD, LPVOID block) {
 }
 
 HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* entry) {
-  // Only "<directory>/*" (or "*" for the current directory) is understood.
+  // "<directory>/*" (or "*" for the current directory) enumerates; anything else names one.
   const std::size_t length = std::strlen(pattern);
   char directory[PATH_MAX];
   if (length == 1 && pattern[0] == '*') {
@@ -235,8 +253,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* entry) {
     std::memcpy(directory, pattern, length - 1);
     directory[length - 1] = '\0';
   } else {
-    last_error = ERROR_INVALID_PARAMETER;
-    return INVALID_HANDLE_VALUE;
+    return FindOne(pattern, entry);
   }
 
   DIR* dir = opendir(directory);
@@ -251,41 +268,102 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* entry) {
     closedir(dir);
     return INVALID_HANDLE_VALUE;
   }
-  Fill(dir, *member, entry);
+  Fill(dirfd(dir), member->d_name, member->d_type, entry);
   return find;
 }
 
 BOOL FindNextFileA(HANDLE handle, WIN32_FIND_DATAA* entry) {
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
   DIR* dir = static_cast<Find*>(handle)->dir;
+  if (!dir) return Fail(ERROR_NO_MORE_FILES);
   if (FaultInjected(FaultPoint::kFindNext)) return Fail(ERROR_WRITE_FAULT);
   const dirent* member = Next(dir);
   if (!member) return FALSE;
-  Fill(dir, *member, entry);
+  Fill(dirfd(dir), member->d_name, member->d_type, entry);
   return TRUE;
 }
 
 BOOL FindClose(HANDLE handle) {
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
   Find* find = static_cast<Find*>(handle);
-  closedir(find->dir);
+  if (find->dir) closedir(find->dir);
   delete find;
   return TRUE;
 }
 
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
   if (FaultInjected(FaultPoint::kMove)) return Fail(ERROR_SHARING_VIOLATION);
+  if (DirectoriesAreVolumes() && InDifferentDirectories(from, to)) {
+    return Fail(ERROR_NOT_SAME_DEVICE);
+  }
   const bool replace = flags & MOVEFILE_REPLACE_EXISTING;
   // A file's own mode does not stop its replacement here, unlike Windows' read-only attribute:
   // on POSIX that is the directory's to decide.
   const int result =
       replace ? rename(from, to) : renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
-  if (result == 0) return TRUE;
-  if (errno == EXDEV && (flags & MOVEFILE_COPY_ALLOWED)) return MoveAcross(from, to, replace);
-  return FailErrno();
+  if (result != 0) return FailErrno();
+  if ((flags & MOVEFILE_WRITE_THROUGH) && !FlushDirectoryOf(to)) return FailErrno();
+  return TRUE;
 }
 
 BOOL RemoveDirectoryA(LPCSTR path) {
   if (FaultInjected(FaultPoint::kRemoveDirectory)) return Fail(ERROR_SHARING_VIOLATION);
   return rmdir(path) == 0 ? TRUE : FailErrno();
+}
+
+BOOL DeleteFileA(LPCSTR path) {
+  if (FaultInjected(FaultPoint::kDeleteFile)) return Fail(ERROR_SHARING_VIOLATION);
+  return unlink(path) == 0 ? TRUE : FailErrno();
+}
+
+BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL fail_if_exists) {
+  if (FaultInjected(FaultPoint::kCopyFile)) return Fail(ERROR_SHARING_VIOLATION);
+  // Non-blocking, and the type checked on the open descriptor: a FIFO would block a plain open,
+  // and a check by name before it could be raced.
+  Fd in(open(from, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (in.get() < 0) return FailErrno();
+  struct stat status;
+  if (fstat(in.get(), &status) != 0) return FailErrno();
+  if (!S_ISREG(status.st_mode)) return Fail(ERROR_NOT_SUPPORTED);
+  Fd out(open(to,
+              O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC |
+                  (fail_if_exists ? O_EXCL : O_TRUNC),
+              0600));
+  if (out.get() < 0) return FailErrno();
+  struct stat target;
+  if (fstat(out.get(), &target) != 0) return FailErrno();
+  if (!S_ISREG(target.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  if (!CopyContent(in.get(), out.get(), status) || !out.Close()) return FailErrno();
+  return TRUE;
+}
+
+UINT GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT unique, LPSTR path) {
+  if (FaultInjected(FaultPoint::kTempFileName)) return Fail(ERROR_ACCESS_DENIED);
+  if (unique != 0) return Fail(ERROR_INVALID_PARAMETER);
+  const std::size_t length = std::strlen(directory);
+  if (length > MAX_PATH - 14) return Fail(ERROR_FILENAME_EXCED_RANGE);
+  const std::size_t prefix_length = strnlen(prefix, 3);
+  // Starts where the clock points, as Windows does, and tries every number once.
+  const UINT start = static_cast<UINT>(time(nullptr) ^ getpid()) & 0xFFFF;
+  for (UINT tried = 0; tried < 0x10000; ++tried) {
+    const UINT number = ((start + tried) & 0xFFFF) ? (start + tried) & 0xFFFF : 1;
+    std::snprintf(path, MAX_PATH, "%s/%.*s%04X.tmp", directory, static_cast<int>(prefix_length),
+                  prefix, number);
+    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      close(fd);
+      return number;
+    }
+    if (errno != EEXIST) return FailErrno();
+  }
+  return Fail(ERROR_FILE_EXISTS);
+}
+
+BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
+  if (FaultInjected(FaultPoint::kSetAttributes)) return Fail(ERROR_ACCESS_DENIED);
+  struct stat status;
+  if (stat(path, &status) != 0) return FailErrno();
+  const mode_t mode =
+      attributes & FILE_ATTRIBUTE_READONLY ? status.st_mode & ~0222 : status.st_mode | S_IWUSR;
+  return chmod(path, mode & 07777) == 0 ? TRUE : FailErrno();
 }
