@@ -197,6 +197,9 @@ BOOL FlushFileBuffers(HANDLE file);
 // the same three), size, link count and times. dwFileAttributes holds only the directory bit.
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
 
+// Suspends the thread for at least `milliseconds`.
+void Sleep(DWORD milliseconds);
+
 // HKEY_LOCAL_MACHINE is a file in the text format regedit exports, named by the environment
 // variable RESTORE_BACKUP_HKLM (default /etc/restore-backup/HKLM.reg). Every other hive is
 // empty. Names of keys and values match case-insensitively. Results as Windows gives them:

@@ -10,6 +10,9 @@ constexpr char kUninstallKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\velmarok_is1";
 constexpr char kAppPathValue[] = "Inno Setup: App Path";
 constexpr char kBackupDirectory[] = "backup";
+// The waits before the second and the third walk when a file was held: a scanner or an indexer
+// lets go within moments, and the whole run waits at most 2.5 s beyond its own work.
+constexpr DWORD kHeldWaits[] = {500, 2000};
 }  // namespace
 
 int RestoreFromBackup(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -32,6 +35,12 @@ int RestoreFromBackup(HINSTANCE, HINSTANCE, LPSTR, int) {
   }
   // An empty path would put every destination at the root of the current drive.
   if (directory[0] == '\0' || std::memchr(directory, '\0', sizeof directory) == nullptr) return 0;
-  MoveTree(kBackupDirectory, directory);
+  // Each walk finishes what an earlier one left; only a held file is worth another.
+  WalkResult walk = MoveTree(kBackupDirectory, directory);
+  for (const DWORD wait : kHeldWaits) {
+    if (!walk.held) break;
+    Sleep(wait);
+    walk = MoveTree(kBackupDirectory, directory);
+  }
   return 0;
 }

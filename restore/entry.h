@@ -6,6 +6,8 @@
 // Reads the product's installation directory from its uninstall registration under
 // HKEY_LOCAL_MACHINE (the 32-bit view, as a 32-bit Inno Setup install writes it) and moves the
 // "backup" tree of the current directory into it. Only a REG_SZ value holding a non-empty,
-// terminated path that fits MAX_PATH bytes is used; anything else moves nothing. The four
+// terminated path that fits MAX_PATH bytes is used; anything else moves nothing. When a walk
+// left a file that another process held, the tree is walked again after 0.5 s and, if one is
+// still held, once more after 2 s; no other failure brings another walk. The four
 // arguments of a windowed program's entry are ignored. Returns 0, the exit status, on every path.
 int RestoreFromBackup(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show);

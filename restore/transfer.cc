@@ -156,18 +156,29 @@ bool MoveAcrossVolumes(const char* from, const char* to, DWORD attributes) {
   return false;
 }
 
-// Moves the file `from` onto `to`.
-void MoveOneFile(const char* from, const char* to, DWORD attributes) {
+// True for the errors of a file that another process holds open: without sharing (a sharing
+// violation, or access denied when it is the file to be replaced), or with a byte range locked.
+// They clear when that process lets go. Every other error (a missing directory, a name clash,
+// a full disk, no heap) would only fail the same way again.
+bool Held(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+         error == ERROR_LOCK_VIOLATION;
+}
+
+// Moves the file `from` onto `to`. Notes in `result` whether the move failed for a file held.
+void MoveOneFile(const char* from, const char* to, DWORD attributes, WalkResult& result) {
   // One call that replaces: a move that fails leaves the installed file as it was. Deleting it
   // first would lose it whenever the move then failed. No directory is ever made.
   if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return;
-  if (GetLastError() == ERROR_NOT_SAME_DEVICE) MoveAcrossVolumes(from, to, attributes);
+  if (GetLastError() == ERROR_NOT_SAME_DEVICE && MoveAcrossVolumes(from, to, attributes)) return;
+  if (Held(GetLastError())) result.held = true;
 }
 
-void Walk(const char* source, const char* destination, const Level* up);
+void Walk(const char* source, const char* destination, const Level* up, WalkResult& result);
 
 // Moves one member of `level`'s directory (found by the enumeration) into `destination`.
-void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DATAA& entry) {
+void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DATAA& entry,
+               WalkResult& result) {
   // Skips "." and "..", and keeps every dot-named member where it is.
   if (entry.cFileName[0] == '.') return;
   const unique_heap_str from = JoinPath(level.source, entry.cFileName);
@@ -181,13 +192,13 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
     if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && MayLoop(from.get(), &level)) {
       return;
     }
-    Walk(from.get(), to.get(), &level);
+    Walk(from.get(), to.get(), &level, result);
     return;
   }
-  MoveOneFile(from.get(), to.get(), entry.dwFileAttributes);
+  MoveOneFile(from.get(), to.get(), entry.dwFileAttributes, result);
 }
 
-void Walk(const char* source, const char* destination, const Level* up) {
+void Walk(const char* source, const char* destination, const Level* up, WalkResult& result) {
   // The pattern is the source, a separator, "*" and the terminator; a longer source is skipped
   // rather than truncated, which would enumerate some other directory.
   char pattern[MAX_PATH];
@@ -204,7 +215,7 @@ void Walk(const char* source, const char* destination, const Level* up) {
     const unique_hfind find(FindFirstFileA(pattern, &entry));
     if (!find) return;
     do {
-      MoveEntry(level, destination, entry);
+      MoveEntry(level, destination, entry, result);
     } while (FindNextFileA(find.get(), &entry));
   }
   // Fails, as it should, while anything is left in the directory.
@@ -213,6 +224,8 @@ void Walk(const char* source, const char* destination, const Level* up) {
 
 }  // namespace
 
-void MoveTree(const char* source, const char* destination) {
-  Walk(source, destination, nullptr);
+WalkResult MoveTree(const char* source, const char* destination) {
+  WalkResult result;
+  Walk(source, destination, nullptr, result);
+  return result;
 }

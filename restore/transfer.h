@@ -1,6 +1,13 @@
 // The transfer of a backup tree into an installed tree.
 #pragma once
 
+// What one walk met that its caller may act on.
+struct WalkResult {
+  // A move failed because another process held a file: a scanner, an indexer or the product
+  // itself lets go a moment later, so another walk may finish what this one could not.
+  bool held = false;
+};
+
 // Moves every file below the directory `source` into the same relative place below the directory
 // `destination`, replacing a file of the same name there, then removes `source` if that left it
 // empty. Subdirectories are merged into the destination's same-named directories, never created:
@@ -11,9 +18,9 @@
 // source, and the installed file it would have replaced stays as it was; across volumes the file
 // is copied beside its destination, flushed and renamed over it before the source is deleted.
 // Links to directories are walked, except into a directory already being walked. Nothing is
-// reported.
+// reported; the result tells whether a file was held.
 //
 // Both paths are used as given: relative ones resolve against the current directory, and a
 // trailing separator is kept (the joins then double it). A source whose path leaves no room for
 // the search pattern in MAX_PATH characters is left untouched.
-void MoveTree(const char* source, const char* destination);
+WalkResult MoveTree(const char* source, const char* destination);

@@ -96,4 +96,61 @@ TEST_P(FaultTable, NothingLostAndSecondRunFinishes) {
 INSTANTIATE_TEST_SUITE_P(Rows, FaultTable, ::testing::ValuesIn(kFaultCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A file held by another process for a while: the run walks again after a wait, at most twice,
+// and only for the errors of a held file.
+struct RetryCase {
+  const char* name;
+  DWORD error;  // The error the held file's moves fail with.
+  int moves;    // How many of its moves fail; -1 for every one.
+  int walks;    // Walks that tried the held file.
+  int waits;
+  const char* backup_after;
+  const char* install_after;
+};
+
+constexpr char kRetryBackup[] = "a=n1 b/c=n2 f=n4 missing/x=n8";
+constexpr char kRetryInstall[] = "a=o1 b/c=o2";
+
+const RetryCase kRetryCases[] = {
+    {"SharingViolationOnFirstWalk", ERROR_SHARING_VIOLATION, 1, 2, 1, "missing/x=n8",
+     "a=n1 b/c=n2 f=n4"},
+    {"AccessDeniedOnFirstWalk", ERROR_ACCESS_DENIED, 1, 2, 1, "missing/x=n8", "a=n1 b/c=n2 f=n4"},
+    {"LockViolationOnTwoWalks", ERROR_LOCK_VIOLATION, 2, 3, 2, "missing/x=n8", "a=n1 b/c=n2 f=n4"},
+    {"HeldThroughout", ERROR_SHARING_VIOLATION, -1, 3, 2, "b/c=n2 missing/x=n8",
+     "a=n1 b/c=o2 f=n4"},
+    {"OtherErrorIsNotRetried", ERROR_WRITE_FAULT, -1, 1, 0, "b/c=n2 missing/x=n8",
+     "a=n1 b/c=o2 f=n4"},
+    {"MissingDirectoryAloneIsNotRetried", ERROR_SHARING_VIOLATION, 0, 1, 0, "missing/x=n8",
+     "a=n1 b/c=n2 f=n4"},
+};
+
+void PrintTo(const RetryCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class RetryTable : public RegisteredInTempRoot, public ::testing::WithParamInterface<RetryCase> {
+ protected:
+  void TearDown() override {
+    HoldFile("", 0, 0);
+    RegisteredInTempRoot::TearDown();
+  }
+};
+
+TEST_P(RetryTable, WalksAgainOnlyForHeldFiles) {
+  const RetryCase& c = GetParam();
+  MakeTree("backup", kRetryBackup);
+  MakeTree("install", kRetryInstall);
+  support::RegisterInstallPath(support::Join(root_, "install"));
+  FailNthCall(FaultPoint::kCount, 0);
+  HoldFile("b/c", c.error, c.moves);
+  EXPECT_EQ(RestoreFromBackup(nullptr, nullptr, nullptr, 0), 0);
+  EXPECT_EQ(HeldFileMoves(), c.walks);
+  EXPECT_EQ(FaultCalls(FaultPoint::kSleep), c.waits);
+  EXPECT_EQ(ReadTree("backup"), c.backup_after);
+  EXPECT_EQ(ReadTree("install"), c.install_after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, RetryTable, ::testing::ValuesIn(kRetryCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace

@@ -3,6 +3,8 @@
 // build links fault_on.cc.
 #pragma once
 
+#include "platform/win32.h"
+
 enum class FaultPoint {
   kHeapAlloc,        // HeapAlloc returns nullptr.
   kFindNext,         // FindNextFileA reports a read error.
@@ -16,6 +18,7 @@ enum class FaultPoint {
   kDeleteFile,       // DeleteFileA fails.
   kSetAttributes,    // SetFileAttributesA fails.
   kRemoveDirectory,  // RemoveDirectoryA fails.
+  kSleep,            // Sleep: never fails, only counts the waits.
   kCount,
 };
 
@@ -26,6 +29,9 @@ bool FaultInjected(FaultPoint point);
 // cross-volume path runs on a machine with one file system.
 bool DirectoriesAreVolumes();
 
+// The error with which a move of `from` is to fail while a test holds that file, or 0.
+DWORD HeldFileError(const char* from);
+
 // Test build only. Makes the `n`-th call (from 1) at `point` fail, counting from now; 0 fails
 // none. Calls at every point are counted from zero again.
 void FailNthCall(FaultPoint point, int n);
@@ -34,3 +40,8 @@ int FaultCalls(FaultPoint point);
 // Test build only. While on, a rename from one directory into another fails with
 // ERROR_NOT_SAME_DEVICE and changes nothing, as between two volumes.
 void SeparateDirectoryVolumes(bool on);
+// Test build only. The next `moves` moves (every one for -1) of a file whose path ends in `name`
+// fail with `error` and change nothing, as while another process holds that file; 0 holds none.
+void HoldFile(const char* name, DWORD error, int moves);
+// How many moves of the held file were tried since the last HoldFile.
+int HeldFileMoves();

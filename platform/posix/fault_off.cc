@@ -7,3 +7,7 @@ bool FaultInjected(FaultPoint) {
 bool DirectoriesAreVolumes() {
   return false;
 }
+
+DWORD HeldFileError(const char*) {
+  return 0;
+}

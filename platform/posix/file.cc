@@ -293,6 +293,7 @@ BOOL FindClose(HANDLE handle) {
 
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
   if (FaultInjected(FaultPoint::kMove)) return Fail(ERROR_SHARING_VIOLATION);
+  if (const DWORD held = HeldFileError(from)) return Fail(held);
   if (DirectoriesAreVolumes() && InDifferentDirectories(from, to)) {
     return Fail(ERROR_NOT_SAME_DEVICE);
   }
