@@ -109,14 +109,17 @@ inline constexpr DWORD REG_DWORD = 4;
 inline constexpr DWORD REG_MULTI_SZ = 7;
 
 inline constexpr LONG ERROR_SUCCESS = 0;
+inline constexpr DWORD ERROR_INVALID_FUNCTION = 1;
 inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
 inline constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+inline constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
 inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
 inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
 inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr DWORD ERROR_OUTOFMEMORY = 14;
 inline constexpr DWORD ERROR_NOT_SAME_DEVICE = 17;
 inline constexpr DWORD ERROR_NO_MORE_FILES = 18;
+inline constexpr DWORD ERROR_WRITE_PROTECT = 19;
 inline constexpr DWORD ERROR_WRITE_FAULT = 29;
 inline constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 inline constexpr DWORD ERROR_LOCK_VIOLATION = 33;
@@ -182,9 +185,9 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 // Opens `path` (links followed) for `access` (0, GENERIC_READ, GENERIC_WRITE or
 // FILE_APPEND_DATA, which writes at the end) as `disposition` says: OPEN_EXISTING, OPEN_ALWAYS
 // or CREATE_ALWAYS (which empties it). `share` and `security` are ignored. Only a regular file
-// is opened, or a directory with FILE_FLAG_BACKUP_SEMANTICS and no write access; anything else
-// fails with ERROR_ACCESS_DENIED. No open ever blocks (FIFOs, devices). Returns
-// INVALID_HANDLE_VALUE on failure.
+// is opened, or a directory with FILE_FLAG_BACKUP_SEMANTICS and no write access (otherwise
+// ERROR_ACCESS_DENIED); a FIFO, device or socket fails with ERROR_NOT_SUPPORTED, and no open
+// ever blocks on one. Returns INVALID_HANDLE_VALUE on failure.
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE template_file);
 BOOL CloseHandle(HANDLE handle);

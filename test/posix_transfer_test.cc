@@ -1,11 +1,18 @@
 // Transfers that only POSIX file systems show here: links, and moves between file systems.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "restore/transfer.h"
 #include "test/posix_support.h"
@@ -65,5 +72,155 @@ TEST_F(PosixTransfer, MovesAcrossFileSystems) {
   EXPECT_EQ(moved.st_mtim.tv_sec, 1234567890);
   support::RemoveTree(backup);
 }
+
+// A file system mounted for one test (root may mount; elsewhere the test is skipped), unmounted
+// when it ends.
+class Mount {
+ public:
+  // Mounts `source` at `target` with `type` and `options`, or a bind mount when `type` is null.
+  Mount(const std::string& source, const std::string& target, const char* type, const char* options)
+      : target_(target) {
+    mounted_ = mount(source.c_str(), target.c_str(), type, type ? 0 : MS_BIND, options) == 0;
+    if (!mounted_) error_ = std::strerror(errno);
+  }
+  ~Mount() {
+    if (mounted_) umount2(target_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  std::string target_;
+  bool mounted_ = false;
+  std::string error_;
+};
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The installation on a volume too small for the new file: the copy fails part way, and the
+// installed file stays byte for byte as it was, with no temporary file left beside it and the
+// backup's file still in the backup.
+TEST_F(PosixTransfer, FullDestinationVolume) {
+  MakeTree("volume", "");
+  const Mount volume("tmpfs", support::Join(root_, "volume"), "tmpfs", "size=64k");
+  if (!volume.mounted()) GTEST_SKIP() << "cannot mount a tmpfs: " << volume.error();
+  const std::string old_content(30000, 'o'), new_content(80000, 'n');
+  MakeTree("volume/install", "big=" + old_content);
+  MakeTree("backup", "big=" + new_content);
+  MoveTree("backup", "volume/install");
+  EXPECT_EQ(FileText("volume/install/big"), old_content);
+  EXPECT_EQ(ReadTree("volume/install"), "big=" + old_content);
+  EXPECT_EQ(FileText("backup/big"), new_content);
+}
+
+// The installation path reaching the backup itself through a bind mount: each move crosses
+// mounts, and each file is the same file by two routes. Copying it over itself and deleting the
+// source would lose the whole backup; every file must stay.
+TEST_F(PosixTransfer, SameFileByTwoRoutes) {
+  MakeTree("backup", "a=1 d/b=2");
+  MakeTree("alias", "");
+  const Mount alias(support::Join(root_, "backup"), support::Join(root_, "alias"), nullptr,
+                    nullptr);
+  if (!alias.mounted()) GTEST_SKIP() << "cannot bind-mount: " << alias.error();
+  MoveTree("backup", "alias");
+  EXPECT_EQ(ReadTree("backup"), "a=1 d/b=2");
+}
+
+// Trees that once hung the program or moved the wrong thing, run as the program itself with a
+// time limit, so that a regression fails here instead of hanging the suite.
+struct HostileCase {
+  const char* name;
+  std::vector<std::string> backup;  // Below the working directory's "backup".
+  std::vector<std::string> install;
+  const char* backup_after;
+  const char* install_after;
+  bool backup_elsewhere;  // The backup on another file system than the installation.
+  const char* fifo;       // A FIFO made in the backup at this path, which must stay.
+};
+
+const HostileCase kHostileCases[] = {
+    // Two links to "." branch the walk at every level until the path limit: exponential.
+    {"LinksToItself",
+     {"a=new", "l1->.", "l2->."},
+     {"a=old"},
+     "l1->. l2->.",
+     "a=new",
+     false,
+     nullptr},
+    {"LinkToAncestor",
+     {"d/f=1", "d/up->..", "d/e/top->../.."},
+     {"d/e/"},
+     "d/e/top->../.. d/up->..",
+     "d/e/ d/f=1",
+     false,
+     nullptr},
+    // Windows would address "lib." as "lib" and move the directory; "x " as "x".
+    {"TrailingDotOrSpace",
+     {"lib/x=1", "lib.=2", "sp =3", "ok=4"},
+     {"lib/", "sp=0"},
+     "lib.=2 sp =3",
+     "lib/x=1 ok=4 sp=0",
+     false,
+     nullptr},
+    {"FifoAcrossFileSystems", {"a=new"}, {"a=old"}, "", "a=new", true, "pipe"},
+};
+
+void PrintTo(const HostileCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class HostileTree : public RegisteredInTempRoot, public ::testing::WithParamInterface<HostileCase> {
+ protected:
+  void TearDown() override {
+    if (!elsewhere_.empty()) support::RemoveTree(elsewhere_);
+    RegisteredInTempRoot::TearDown();
+  }
+  std::string elsewhere_;
+};
+
+TEST_P(HostileTree, EndsPromptlyAndMovesByTheRules) {
+  const HostileCase& c = GetParam();
+  std::string work = root_;
+  if (c.backup_elsewhere) {
+    const std::string other = support::OtherFileSystem(root_);
+    if (other.empty()) GTEST_SKIP() << "no second writable file system next to " << root_;
+    elsewhere_ = other + "/restore-hostile-XXXXXX";
+    ASSERT_NE(mkdtemp(elsewhere_.data()), nullptr);
+    work = elsewhere_;
+  }
+  const std::string backup = support::Join(work, "backup");
+  MakeTree(backup, c.backup);
+  MakeTree("install", c.install);
+  if (c.fifo) {
+    ASSERT_EQ(mkfifo(support::Join(backup, c.fifo).c_str(), 0644), 0);
+  }
+  support::RegisterInstallPath(support::Join(root_, "install"));
+
+  const pid_t child = support::StartProgram(work);
+  int status = 0;
+  for (int waited = 0; waited < 200 && waitpid(child, &status, WNOHANG) == 0; ++waited) {
+    usleep(100 * 1000);
+  }
+  if (waitpid(child, &status, WNOHANG) == 0) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    FAIL() << "still running after 20 s";
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  if (c.fifo) {
+    struct stat fifo;
+    EXPECT_EQ(lstat(support::Join(backup, c.fifo).c_str(), &fifo), 0);
+    EXPECT_TRUE(S_ISFIFO(fifo.st_mode));
+    ASSERT_EQ(unlink(support::Join(backup, c.fifo).c_str()), 0);
+  }
+  EXPECT_EQ(ReadTree(backup), c.backup_after);
+  EXPECT_EQ(ReadTree("install"), c.install_after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, HostileTree, ::testing::ValuesIn(kHostileCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

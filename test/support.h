@@ -35,9 +35,11 @@ void RemoveTree(const std::string& root);
 // Compares trees described by ReadTree before and after a run that may have failed or been
 // stopped part way. Returns what went wrong, or "" when nothing did: each file of the backup is
 // in exactly one place, backup or installation, with all its content; each installed file is
-// still there, as it was or replaced; and nothing else has appeared.
+// still there, as it was or replaced; and nothing else has appeared. With `across` (files were
+// copied between volumes) a backup file may also be in both places: copied, but not yet deleted.
 std::string LostFiles(const std::string& backup_before, const std::string& install_before,
-                      const std::string& backup_after, const std::string& install_after);
+                      const std::string& backup_after, const std::string& install_after,
+                      bool across = false);
 void ChangeDirectory(const std::string& directory);
 std::string CurrentDirectory();
 

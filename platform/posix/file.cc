@@ -292,7 +292,7 @@ BOOL FindClose(HANDLE handle) {
 }
 
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
-  if (FaultInjected(FaultPoint::kMove)) return Fail(ERROR_SHARING_VIOLATION);
+  if (FaultInjected(FaultPoint::kMove)) return Fail(ERROR_DISK_FULL);
   if (const DWORD held = HeldFileError(from)) return Fail(held);
   if (DirectoriesAreVolumes() && InDifferentDirectories(from, to)) {
     return Fail(ERROR_NOT_SAME_DEVICE);
@@ -308,17 +308,17 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
 }
 
 BOOL RemoveDirectoryA(LPCSTR path) {
-  if (FaultInjected(FaultPoint::kRemoveDirectory)) return Fail(ERROR_SHARING_VIOLATION);
+  if (FaultInjected(FaultPoint::kRemoveDirectory)) return Fail(ERROR_WRITE_PROTECT);
   return rmdir(path) == 0 ? TRUE : FailErrno();
 }
 
 BOOL DeleteFileA(LPCSTR path) {
-  if (FaultInjected(FaultPoint::kDeleteFile)) return Fail(ERROR_SHARING_VIOLATION);
+  if (FaultInjected(FaultPoint::kDeleteFile)) return Fail(ERROR_WRITE_PROTECT);
   return unlink(path) == 0 ? TRUE : FailErrno();
 }
 
 BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL fail_if_exists) {
-  if (FaultInjected(FaultPoint::kCopyFile)) return Fail(ERROR_SHARING_VIOLATION);
+  if (FaultInjected(FaultPoint::kCopyFile)) return Fail(ERROR_DISK_FULL);
   // Non-blocking, and the type checked on the open descriptor: a FIFO would block a plain open,
   // and a check by name before it could be raced.
   Fd in(open(from, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -339,7 +339,7 @@ BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL fail_if_exists) {
 }
 
 UINT GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT unique, LPSTR path) {
-  if (FaultInjected(FaultPoint::kTempFileName)) return Fail(ERROR_ACCESS_DENIED);
+  if (FaultInjected(FaultPoint::kTempFileName)) return Fail(ERROR_DISK_FULL);
   if (unique != 0) return Fail(ERROR_INVALID_PARAMETER);
   const std::size_t length = std::strlen(directory);
   if (length > MAX_PATH - 14) return Fail(ERROR_FILENAME_EXCED_RANGE);
@@ -361,7 +361,7 @@ UINT GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT unique, LPSTR path) 
 }
 
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
-  if (FaultInjected(FaultPoint::kSetAttributes)) return Fail(ERROR_ACCESS_DENIED);
+  if (FaultInjected(FaultPoint::kSetAttributes)) return Fail(ERROR_WRITE_PROTECT);
   struct stat status;
   if (stat(path, &status) != 0) return FailErrno();
   const mode_t mode =

@@ -44,7 +44,7 @@ FILETIME ToFileTime(const timespec& time) {
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
                    DWORD flags, HANDLE) {
   if (FaultInjected(FaultPoint::kCreateFile)) {
-    Fail(ERROR_SHARING_VIOLATION);
+    Fail(ERROR_TOO_MANY_OPEN_FILES);
     return INVALID_HANDLE_VALUE;
   }
   const bool writes = access & (GENERIC_WRITE | FILE_APPEND_DATA);
@@ -71,12 +71,18 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     return INVALID_HANDLE_VALUE;
   }
   struct stat status;
-  const bool usable = fstat(fd, &status) == 0 &&
-                      (S_ISREG(status.st_mode) || (S_ISDIR(status.st_mode) && !writes &&
-                                                   (flags & FILE_FLAG_BACKUP_SEMANTICS)));
-  if (!usable) {
+  DWORD refused = ERROR_SUCCESS;
+  if (fstat(fd, &status) != 0) {
+    refused = Win32Error(errno);
+  } else if (S_ISDIR(status.st_mode)) {
+    // As on Windows: a directory opens only for reading, with backup semantics.
+    if (writes || !(flags & FILE_FLAG_BACKUP_SEMANTICS)) refused = ERROR_ACCESS_DENIED;
+  } else if (!S_ISREG(status.st_mode)) {
+    refused = ERROR_NOT_SUPPORTED;
+  }
+  if (refused != ERROR_SUCCESS) {
     close(fd);
-    Fail(ERROR_ACCESS_DENIED);
+    Fail(refused);
     return INVALID_HANDLE_VALUE;
   }
   // Only the open itself must not block; reads and writes of a regular file never do.
@@ -118,7 +124,7 @@ BOOL FlushFileBuffers(HANDLE file) {
 }
 
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) {
-  if (FaultInjected(FaultPoint::kFileInformation)) return Fail(ERROR_ACCESS_DENIED);
+  if (FaultInjected(FaultPoint::kFileInformation)) return Fail(ERROR_INVALID_FUNCTION);
   const int fd = ToFd(file);
   if (fd < 0) return Fail(ERROR_INVALID_HANDLE);
   struct stat status;
