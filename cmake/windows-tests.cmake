@@ -23,3 +23,21 @@ add_test(NAME executable-check
 add_test(NAME reproducible-build
   COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-reproducible.sh ${CMAKE_SOURCE_DIR}
     $<TARGET_FILE:restore-backup>)
+
+# Holds a file open without sharing from another process, for the tests of files in use.
+add_executable(hold-file hold_file.cc)
+target_link_options(hold-file PRIVATE -static)
+set_target_properties(hold-file PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+add_dependencies(restore-tests hold-file)
+
+# A 64 KiB volume for the full-disk case, mounted where the machine allows it (as root); the
+# test skips itself when what it finds there is not that small.
+set(small_volume ${CMAKE_BINARY_DIR}/small-volume)
+add_test(NAME small-volume-mount COMMAND sh -c
+  "mkdir -p '${small_volume}' && (mountpoint -q '${small_volume}' || mount -t tmpfs -o size=64k tmpfs '${small_volume}' || true)")
+add_test(NAME small-volume-unmount COMMAND sh -c
+  "! mountpoint -q '${small_volume}' || umount '${small_volume}'")
+set_tests_properties(small-volume-mount PROPERTIES FIXTURES_SETUP small-volume)
+set_tests_properties(small-volume-unmount PROPERTIES FIXTURES_CLEANUP small-volume)
+set_tests_properties(restore-tests PROPERTIES FIXTURES_REQUIRED "wine;small-volume"
+  ENVIRONMENT "${wine_environment};RESTORE_TEST_SMALL_VOLUME=${small_volume}")

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdlib>
+#include <string>
+
 #include "restore/transfer.h"
 #include "test/support.h"
 #include "test/temp_root.h"
@@ -59,5 +62,163 @@ TEST_F(WindowsTransfer, AttributesOtherThanDirectoryIgnored) {
   EXPECT_EQ(ReadTree("backup"), "-");
   EXPECT_EQ(ReadTree("install"), "h=1 s/f=2");
 }
+
+// Wine shows the Linux file system as drive Z:.
+std::string OnDriveZ(const std::string& linux_path) {
+  std::string path = "Z:" + linux_path;
+  for (char& c : path) c = c == '/' ? '\\' : c;
+  return path;
+}
+
+std::string FullPath(const std::string& relative) {
+  char full[MAX_PATH];
+  const DWORD length = GetFullPathNameA(relative.c_str(), sizeof full, full, nullptr);
+  return length > 0 && length < sizeof full ? full : "";
+}
+
+// The backup on another volume (/dev/shm), where no rename reaches: each file is copied beside
+// its destination, flushed, renamed over it, and deleted from the backup. A read-only file moves
+// as on one volume, keeping its attribute, and nothing temporary is left.
+TEST_F(WindowsTransfer, MovesAcrossVolumes) {
+  const std::string other =
+      OnDriveZ("/dev/shm/restore-win-" + std::to_string(GetCurrentProcessId()));
+  MakeTree(other, "probe=1");
+  MakeTree("install", "");
+  const bool across = !MoveFileExA((other + "\\probe").c_str(), "install\\probe", 0) &&
+                      GetLastError() == ERROR_NOT_SAME_DEVICE;
+  support::RemoveTree(other);
+  support::RemoveTree("install");
+  if (!across) GTEST_SKIP() << other << " is not another volume here";
+
+  const std::string backup = other + "\\backup";
+  MakeTree(backup, "a=new ro=r bin/b=2 missing/c=3");
+  MakeTree("install", "a=old bin/");
+  ASSERT_TRUE(SetFileAttributesA((backup + "\\ro").c_str(), FILE_ATTRIBUTE_READONLY));
+  MoveTree(backup.c_str(), "install");
+  EXPECT_EQ(ReadTree(backup), "missing/c=3");
+  EXPECT_EQ(ReadTree("install"), "a=new bin/b=2 ro=r");
+  EXPECT_TRUE(GetFileAttributesA("install\\ro") & FILE_ATTRIBUTE_READONLY);
+  SetFileAttributesA("install\\ro", FILE_ATTRIBUTE_NORMAL);
+  support::RemoveTree(other);
+}
+
+// The installation on a volume too small for the new file (a 64 KiB tmpfs the test fixture
+// mounts): the copy fails with a full disk, and the installed file stays byte for byte as it
+// was, with no temporary file left and the new file still in the backup.
+TEST_F(WindowsTransfer, FullDestinationVolume) {
+  const char* mounted = std::getenv("RESTORE_TEST_SMALL_VOLUME");
+  if (mounted == nullptr) GTEST_SKIP() << "no small volume was set up";
+  const std::string volume = OnDriveZ(mounted);
+  ULARGE_INTEGER total{};
+  if (!GetDiskFreeSpaceExA(volume.c_str(), nullptr, &total, nullptr) ||
+      total.QuadPart > 1024 * 1024) {
+    GTEST_SKIP() << volume << " is not a small volume (mounting needs root)";
+  }
+  const std::string install = volume + "\\install", old_content(30000, 'o'),
+                    new_content(80000, 'n');
+  MakeTree(install, "big=" + old_content);
+  MakeTree("backup", "big=" + new_content);
+  MoveTree("backup", install.c_str());
+  EXPECT_EQ(ReadTree(install), "big=" + old_content);
+  EXPECT_EQ(ReadTree("backup"), "big=" + new_content);
+  support::RemoveTree(install);
+}
+
+// A backup file literally named like an installed file's short name: Windows would resolve the
+// name to that other file and replace it. It stays in the backup, and the installed file too.
+TEST_F(WindowsTransfer, ShortNameLookAlikeStays) {
+  MakeTree("install", "LongFileName.txt=installed");
+  char short_path[MAX_PATH];
+  const DWORD length =
+      GetShortPathNameA("install\\LongFileName.txt", short_path, sizeof short_path);
+  const std::string short_name =
+      length > 0 && length < sizeof short_path
+          ? std::string(short_path).substr(std::string(short_path).rfind('\\') + 1)
+          : "";
+  if (short_name.find('~') == std::string::npos) GTEST_SKIP() << "no short names here";
+  MakeTree("backup", short_name + "=new other~1.txt=2");
+  MoveTree("backup", "install");
+  EXPECT_EQ(ReadTree("backup"), short_name + "=new");
+  EXPECT_EQ(ReadTree("install"), "LongFileName.txt=installed other~1.txt=2");
+}
+
+// "lib." is addressed by the A functions as "lib": moving it would move the directory "lib"
+// over the installed file "lib". The name stays in the backup; nothing of "lib" moves.
+TEST_F(WindowsTransfer, TrailingDotNameStays) {
+  MakeTree("backup", "lib/x=new");
+  MakeTree("install", "lib=installed");
+  // Only a "\\?\" path keeps the trailing dot.
+  const std::string dotted = "\\\\?\\" + FullPath("backup") + "\\lib.";
+  HANDLE file = CreateFileA(dotted.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  MoveTree("backup", "install");
+  EXPECT_NE(GetFileAttributesA(dotted.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(DeleteFileA(dotted.c_str()));
+  EXPECT_EQ(ReadTree("backup"), "lib/x=new");
+  EXPECT_EQ(ReadTree("install"), "lib=installed");
+}
+
+// Another process holds a file without sharing, as a scanner or the product itself does. The
+// run walks the backup again after a wait: a file released once the first walk has passed (it
+// moved "b") is restored, and one held throughout stays in the backup with its installed file
+// intact.
+struct HeldCase {
+  const char* name;
+  const char* held;  // Relative to the test's root.
+  int milliseconds;  // How long it is held after the first walk; -1: throughout.
+  const char* backup_after;
+  const char* install_after;
+};
+
+const HeldCase kHeldCases[] = {
+    {"BackupFileReleased", "backup\\a", 300, "-", "a=new b=new"},
+    {"InstalledFileReleased", "install\\a", 300, "-", "a=new b=new"},
+    {"HeldThroughout", "backup\\a", -1, "a=new", "a=old b=new"},
+};
+
+void PrintTo(const HeldCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class HeldFile : public RegisteredInTempRoot, public ::testing::WithParamInterface<HeldCase> {};
+
+TEST_P(HeldFile, RestoredOnceReleased) {
+  const HeldCase& c = GetParam();
+  MakeTree("backup", "a=new b=new");
+  MakeTree("install", "a=old b=old");
+  support::RegisterInstallPath(FullPath("install"));
+
+  char self[MAX_PATH];
+  ASSERT_NE(GetModuleFileNameA(nullptr, self, sizeof self), 0u);
+  std::string helper = self;
+  helper = helper.substr(0, helper.rfind('\\')) + "\\hold-file.exe";
+  const std::string ready = FullPath("ready");
+  std::string command = "\"" + helper + "\" \"" + FullPath(c.held) + "\" \"" +
+                        FullPath("backup\\b") + "\" " + std::to_string(c.milliseconds) + " \"" +
+                        ready + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION holder{};
+  ASSERT_TRUE(CreateProcessA(helper.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             nullptr, &startup, &holder));
+  for (int waited = 0;
+       waited < 1000 && GetFileAttributesA(ready.c_str()) == INVALID_FILE_ATTRIBUTES; ++waited) {
+    Sleep(10);
+  }
+  ASSERT_NE(GetFileAttributesA(ready.c_str()), INVALID_FILE_ATTRIBUTES) << "the file was not held";
+
+  EXPECT_EQ(support::RunProgram(root_).exit_status, 0);
+  TerminateProcess(holder.hProcess, 0);
+  WaitForSingleObject(holder.hProcess, INFINITE);
+  CloseHandle(holder.hThread);
+  CloseHandle(holder.hProcess);
+  DeleteFileA(ready.c_str());
+  EXPECT_EQ(ReadTree("backup"), c.backup_after);
+  EXPECT_EQ(ReadTree("install"), c.install_after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, HeldFile, ::testing::ValuesIn(kHeldCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
