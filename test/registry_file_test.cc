@@ -1,13 +1,19 @@
 // The machine's hive as a registry file: its shapes, and what the program makes of each value.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "platform/resource.h"
 #include "platform/win32.h"
 #include "restore/entry.h"
+#include "test/posix_support.h"
 #include "test/support.h"
 #include "test/temp_root.h"
 
@@ -65,7 +71,6 @@ struct HiveCase {
 };
 
 const std::string kSz = std::string(kV5) + kKey + "\"Inno Setup: App Path\"=\"$I\"\r\n";
-
 const HiveCase kHiveCases[] = {
     {"Version5", kSz, true},
     {"Utf16WithByteOrderMark", kSz, true, true},
@@ -130,20 +135,97 @@ TEST_P(HiveTable, MovesOnlyForAUsableInstallPath) {
 INSTANTIATE_TEST_SUITE_P(Rows, HiveTable, ::testing::ValuesIn(kHiveCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A missing, unreadable or non-regular hive is no key at all.
-TEST_F(Hive, UnreadableHiveIsAbsentKey) {
-  MakeTree("backup", "f=new");
-  for (const std::string& path :
-       {hive_, root_, std::string("/dev/null"), std::string("/dev/zero")}) {
-    setenv("RESTORE_BACKUP_HKLM", path.c_str(), 1);
-    HKEY key = nullptr;
-    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_QUERY_VALUE, &key),
-              static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND))
-        << path;
-    EXPECT_EQ(RestoreFromBackup(nullptr, nullptr, nullptr, 0), 0);
+// Starts the program in `root` and waits for it, at most 10 seconds: a program that hangs is
+// killed, so that a regression fails the test instead of hanging the run. Returns the exit status;
+// -1 when the program had to be killed, -2 when it could not be waited for.
+int RunProgramWithin10Seconds(const std::string& root) {
+  const pid_t child = support::StartProgram(root);
+  for (int waited_ms = 0;; waited_ms += 10) {
+    int status = 0;
+    const pid_t done = waitpid(child, &status, WNOHANG);
+    if (done == child) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (done < 0) return -2;
+    if (waited_ms >= 10000) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      return -1;
+    }
+    usleep(10000);
   }
-  EXPECT_EQ(ReadTree("backup"), "f=new");
 }
+
+// A hive that is no usable registry file, or one that would make reading it hang or take the
+// machine's memory. Each is made at `path` below the test's directory.
+struct HostileCase {
+  const char* name;
+  std::function<std::string(const std::string& path)> make;  // Returns the hive's path.
+  bool moves;
+};
+
+// A valid hive padded with a hole (read as zero bytes) to `size` bytes in all.
+std::string PaddedHive(const std::string& path, const std::string& install, off_t size) {
+  WriteHive(path, kSz, install, false);
+  EXPECT_EQ(truncate(path.c_str(), size), 0) << path;
+  return path;
+}
+
+const HostileCase kHostileCases[] = {
+    {"Missing", [](const std::string& path) { return path; }, false},
+    {"Directory",
+     [](const std::string& path) {
+       MakeTree(path, "");
+       return path;
+     },
+     false},
+    {"DevNull", [](const std::string&) { return std::string("/dev/null"); }, false},
+    {"DevZero", [](const std::string&) { return std::string("/dev/zero"); }, false},
+    // Opening a FIFO for reading waits for a writer; none ever comes.
+    {"Fifo",
+     [](const std::string& path) {
+       EXPECT_EQ(mkfifo(path.c_str(), 0600), 0) << path;
+       return path;
+     },
+     false},
+    {"AtSizeLimit",
+     [](const std::string& path) {
+       return PaddedHive(path, support::Join(support::CurrentDirectory(), "install"), 16 << 20);
+     },
+     true},
+    {"OverSizeLimit",
+     [](const std::string& path) {
+       return PaddedHive(path, support::Join(support::CurrentDirectory(), "install"),
+                         (16 << 20) + 1);
+     },
+     false},
+    // Read whole, this would take gigabytes of memory and a minute.
+    {"ThreeGiB",
+     [](const std::string& path) {
+       return PaddedHive(path, support::Join(support::CurrentDirectory(), "install"),
+                         off_t{3} << 30);
+     },
+     false},
+};
+
+void PrintTo(const HostileCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class HostileHiveTable : public Hive, public ::testing::WithParamInterface<HostileCase> {};
+
+// The program as a whole ends promptly, and only a hive it can read moves anything.
+TEST_P(HostileHiveTable, EndsPromptlyAsAnAbsentKey) {
+  const HostileCase& c = GetParam();
+  MakeTree("backup", "f=new");
+  MakeTree("install", "f=old");
+  const std::string path = c.make(hive_);
+  setenv("RESTORE_BACKUP_HKLM", path.c_str(), 1);
+  EXPECT_EQ(RunProgramWithin10Seconds(root_), 0);
+  EXPECT_EQ(ReadTree("backup"), c.moves ? "-" : "f=new");
+  EXPECT_EQ(ReadTree("install"), c.moves ? "f=new" : "f=old");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, HostileHiveTable, ::testing::ValuesIn(kHostileCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The installation path exactly fills the 260-byte buffer with its terminator; one byte more no
 // longer fits and moves nothing.
