@@ -6,10 +6,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <set>
 #include <string>
+#include <vector>
 
+#include "platform/posix/regfile.h"
 #include "platform/resource.h"
 #include "platform/win32.h"
 #include "restore/entry.h"
@@ -23,9 +28,9 @@ using support::MakeTree;
 using support::ReadTree;
 
 constexpr char kV5[] = "Windows Registry Editor Version 5.00\r\n\r\n";
-constexpr char kKey[] =
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\velmarok_is1]"
-    "\r\n";
+constexpr char kPath[] =
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\velmarok_is1";
+const std::string kKey = std::string("[") + kPath + "]\r\n";
 
 // Writes `text` as the hive, in UTF-16LE behind a byte order mark when `utf16`, with every "$I"
 // replaced by `install` escaped for a quoted string and "$H" by `install` as UTF-16LE hex bytes.
@@ -226,6 +231,48 @@ TEST_P(HostileHiveTable, EndsPromptlyAsAnAbsentKey) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, HostileHiveTable, ::testing::ValuesIn(kHostileCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// 80,000 values in the key; then each even one deleted, each fourth set again and each eighth
+// written anew after its deletion, under other cases. What is left is counted whole. (A reader
+// that looked each name up by a scan of the values took over a minute and a half on this file.)
+TEST_F(Hive, ManyValuesOverriddenAndDeleted) {
+  constexpr int kValues = 80000;
+  std::string text = std::string(kV5) + kKey;
+  for (int i = 0; i < kValues; ++i) {
+    text += "\"Value " + std::to_string(i) + "\"=\"" + std::to_string(i) + "\"\r\n";
+  }
+  for (int i = 0; i < kValues; i += 2) text += "\"VALUE " + std::to_string(i) + "\"=-\r\n";
+  for (int i = 0; i < kValues; ++i) {
+    if (i % 4 == 1 || i % 8 == 0) {
+      text += "\"value " + std::to_string(i) + "\"=\"again " + std::to_string(i) + "\"\r\n";
+    }
+  }
+  text += "\"Inno Setup: App Path\"=\"$I\"\r\n";
+  MakeTree("backup", "f=new");
+  MakeTree("install", "f=old");
+  WriteHive(hive_, text, support::Join(root_, "install"), false);
+  EXPECT_EQ(RestoreFromBackup(nullptr, nullptr, nullptr, 0), 0);
+  EXPECT_EQ(ReadTree("install"), "f=new");
+
+  std::ifstream in(hive_, std::ios::binary);
+  const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<RegValue> values;
+  ASSERT_TRUE(ReadRegistryKey(written, kPath, &values));
+  std::set<int> left;
+  for (const RegValue& value : values) {
+    if (value.name == "Inno Setup: App Path") continue;
+    std::string lower = value.name;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    ASSERT_EQ(lower.substr(0, 6), "value ");
+    const int i = std::stoi(lower.substr(6));
+    EXPECT_TRUE(i % 2 == 1 || i % 8 == 0) << value.name;
+    const bool again = i % 4 == 1 || i % 8 == 0;
+    EXPECT_EQ(value.data, (again ? "again " : "") + std::to_string(i) + '\0') << value.name;
+    EXPECT_TRUE(left.insert(i).second) << value.name;
+  }
+  EXPECT_EQ(left.size(), kValues / 2u + kValues / 8u);
+  EXPECT_EQ(values.size(), left.size() + 1);
+}
 
 // The installation path exactly fills the 260-byte buffer with its terminator; one byte more no
 // longer fits and moves nothing.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <unordered_map>
+#include <utility>
 
 namespace {
 
@@ -195,6 +197,77 @@ class Lines {
   bool done_ = false;
 };
 
+std::string LowerCopy(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = Lower(c);
+  return out;
+}
+
+// The values of one key as the file's lines build them up. Each line costs time in its own
+// length only: a value is found through an index by lower-case name, never by a scan, and a
+// deleted value is only marked, never moved, until the values are handed over.
+class KeyValues {
+ public:
+  explicit KeyValues(std::string_view path) : path_(path) {}
+
+  // A key line "[key]": the value lines that follow belong to `key`.
+  void Open(std::string_view key) {
+    in_key_ = EqualNoCase(key, path_);
+    // A key exists once any key at or below it is written.
+    if (WithinNoCase(key, path_)) exists_ = true;
+  }
+  // A key line that names no key.
+  void Leave() { in_key_ = false; }
+  // A deletion line "[-key]".
+  void Delete(std::string_view key) {
+    in_key_ = false;
+    if (!WithinNoCase(path_, key)) return;
+    exists_ = false;
+    values_.clear();
+    live_.clear();
+    index_.clear();
+  }
+  bool in_key() const { return in_key_; }
+  // A value line of this key; `deleted` for "name"=-.
+  void Set(RegValue value, bool deleted) {
+    std::string name = LowerCopy(value.name);
+    const auto found = index_.find(name);
+    if (found != index_.end() && deleted) {
+      values_[found->second] = RegValue{};  // Frees its data now.
+      live_[found->second] = false;
+      index_.erase(found);
+    } else if (found != index_.end()) {
+      values_[found->second] = std::move(value);
+    } else if (!deleted) {
+      index_.emplace(std::move(name), values_.size());
+      values_.push_back(std::move(value));
+      live_.push_back(true);
+    }
+  }
+  // Hands over the values, in the order they were first written; false when the key does not
+  // exist.
+  bool Take(std::vector<RegValue>* values) {
+    if (!exists_) return false;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < values_.size(); ++i) {
+      if (!live_[i]) continue;
+      if (kept != i) values_[kept] = std::move(values_[i]);
+      ++kept;
+    }
+    values_.resize(kept);
+    *values = std::move(values_);
+    return true;
+  }
+
+ private:
+  std::string_view path_;
+  bool exists_ = false;
+  bool in_key_ = false;
+  std::vector<RegValue> values_;
+  std::vector<bool> live_;  // Whether values_[i] is still set.
+  std::unordered_map<std::string, std::size_t> index_;
+};
+
 }  // namespace
 
 bool ReadRegistryKey(std::string_view text, std::string_view path, std::vector<RegValue>* values) {
@@ -215,45 +288,28 @@ bool ReadRegistryKey(std::string_view text, std::string_view path, std::vector<R
   const bool unicode = line == kVersion5;
   if (!unicode && line != kVersion4) return false;
 
-  bool exists = false;
-  bool in_key = false;
+  KeyValues key_values(path);
+
   while (lines.Next(&line)) {
     if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[') {
       const std::size_t close = line.rfind(']');
       if (close == std::string::npos) {
-        in_key = false;
+        key_values.Leave();  // No key: the values that follow belong to none.
         continue;
       }
       std::string_view key = Trim(std::string_view(line).substr(1, close - 1));
       if (!key.empty() && key.front() == '-') {
-        if (WithinNoCase(path, Trim(key.substr(1)))) {
-          exists = false;
-          values->clear();
-        }
-        in_key = false;
+        key_values.Delete(Trim(key.substr(1)));
         continue;
       }
-      in_key = EqualNoCase(key, path);
-      // A key exists once any key at or below it is written.
-      if (WithinNoCase(key, path)) exists = true;
+      key_values.Open(key);
       continue;
     }
-    if (!in_key) continue;
+    if (!key_values.in_key()) continue;
     RegValue value{};
     bool deleted = false;
-    if (!ParseValue(line, unicode, &value, &deleted)) continue;
-    const auto same = std::find_if(values->begin(), values->end(), [&](const RegValue& v) {
-      return EqualNoCase(v.name, value.name);
-    });
-    if (deleted) {
-      if (same != values->end()) values->erase(same);
-    } else if (same != values->end()) {
-      *same = std::move(value);
-    } else {
-      values->push_back(std::move(value));
-    }
+    if (ParseValue(line, unicode, &value, &deleted)) key_values.Set(std::move(value), deleted);
   }
-  if (!exists) values->clear();
-  return exists;
+  return key_values.Take(values);
 }
