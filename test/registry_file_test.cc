@@ -119,6 +119,19 @@ const HiveCase kHiveCases[] = {
     {"NoHeader", (std::string(kKey) + "\"Inno Setup: App Path\"=\"$I\"\r\n"), false},
     {"Garbage", "\x01\xff\xfe[[[\"=\"\\\n\\", false},
     {"EmptyFile", "", false},
+    // Only hex data continues onto the next line; any other line ending in "\" ends there.
+    {"HexContinued",
+     (std::string(kV5) + kKey + "\"Inno Setup: App Path\"=hex(1):$H,\\\r\n  00,00\r\n"), true},
+    {"BelowCommentEndingInBackslash",
+     (std::string(kV5) + kKey + "; was C:\\Velmarok\\\r\n\"Inno Setup: App Path\"=\"$I\"\r\n"),
+     true},
+    {"BelowUnterminatedStringEndingInBackslash",
+     (std::string(kV5) + kKey + "\"Note\"=\"C:\\Velmarok\\\r\n\"Inno Setup: App Path\"=\"$I\"\r\n"),
+     true},
+    {"BelowKeyEndingInBackslash",
+     (std::string(kV5) + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\\r\n" + kKey +
+      "\"Inno Setup: App Path\"=\"$I\"\r\n"),
+     true},
 };
 
 void PrintTo(const HiveCase& c, std::ostream* out) {

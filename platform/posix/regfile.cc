@@ -107,7 +107,7 @@ bool ParseBytes(std::string_view s, std::string* bytes) {
 }
 
 // Parses a quoted string at the start of `*s` ("\\" and "\"" are escapes; any other backslash
-// stands for itself) and advances past the closing quote.
+// stands for itself) into `out`, when given, and advances past the closing quote.
 bool ParseQuoted(std::string_view* s, std::string* out) {
   if (s->empty() || s->front() != '"') return false;
   for (std::size_t i = 1; i < s->size(); ++i) {
@@ -117,21 +117,55 @@ bool ParseQuoted(std::string_view* s, std::string* out) {
       return true;
     }
     if (c == '\\' && i + 1 < s->size() && ((*s)[i + 1] == '\\' || (*s)[i + 1] == '"')) ++i;
-    out->push_back((*s)[i]);
+    if (out != nullptr) out->push_back((*s)[i]);
   }
   return false;
 }
 
-// One value line. Sets `*deleted` for "name"=-.
-bool ParseValue(std::string_view line, bool unicode, RegValue* value, bool* deleted) {
-  if (!line.empty() && line.front() == '@') {
-    line.remove_prefix(1);
-  } else if (!ParseQuoted(&line, &value->name)) {
+// Parses the start of a value line, "name"= or @=, into `name`, when given, and leaves `*line` at
+// the data.
+bool ParseValueName(std::string_view* line, std::string* name) {
+  if (!line->empty() && line->front() == '@') {
+    line->remove_prefix(1);
+  } else if (!ParseQuoted(line, name)) {
     return false;
   }
-  line = Trim(line);
-  if (line.empty() || line.front() != '=') return false;
-  line = Trim(line.substr(1));
+  *line = Trim(*line);
+  if (line->empty() || line->front() != '=') return false;
+  *line = Trim(line->substr(1));
+  return true;
+}
+
+// Parses the "hex:" (REG_BINARY) or "hex(N):" (type N) that opens hex data and advances past it.
+bool ParseHexType(std::string_view* data, DWORD* type) {
+  constexpr std::string_view kHex = "hex:", kHexType = "hex(";
+  if (EqualNoCase(data->substr(0, kHex.size()), kHex)) {
+    *type = REG_BINARY;
+    data->remove_prefix(kHex.size());
+    return true;
+  }
+  if (!EqualNoCase(data->substr(0, kHexType.size()), kHexType)) return false;
+  const std::size_t close = data->find("):", kHexType.size());
+  std::uint32_t number;
+  if (close == std::string_view::npos ||
+      !ParseHex(data->substr(kHexType.size(), close - kHexType.size()), 8, &number)) {
+    return false;
+  }
+  *type = number;
+  data->remove_prefix(close + 2);
+  return true;
+}
+
+// True when `line` is a value line holding hex data: the only line regedit continues onto the
+// next one with a trailing backslash.
+bool IsHexValueLine(std::string_view line) {
+  DWORD type;
+  return ParseValueName(&line, nullptr) && ParseHexType(&line, &type);
+}
+
+// One value line. Sets `*deleted` for "name"=-.
+bool ParseValue(std::string_view line, bool unicode, RegValue* value, bool* deleted) {
+  if (!ParseValueName(&line, &value->name)) return false;
   *deleted = line == "-";
   if (*deleted) return true;
 
@@ -141,7 +175,7 @@ bool ParseValue(std::string_view line, bool unicode, RegValue* value, bool* dele
     value->data.push_back('\0');
     return true;
   }
-  constexpr std::string_view kDword = "dword:", kHex = "hex:", kHexType = "hex(";
+  constexpr std::string_view kDword = "dword:";
   if (EqualNoCase(line.substr(0, kDword.size()), kDword)) {
     std::uint32_t number;
     if (!ParseHex(line.substr(kDword.size()), 8, &number)) return false;
@@ -149,17 +183,7 @@ bool ParseValue(std::string_view line, bool unicode, RegValue* value, bool* dele
     for (int i = 0; i < 4; ++i) value->data.push_back(static_cast<char>(number >> (8 * i)));
     return true;
   }
-  if (EqualNoCase(line.substr(0, kHex.size()), kHex)) {
-    value->type = REG_BINARY;
-    return ParseBytes(line.substr(kHex.size()), &value->data);
-  }
-  if (!EqualNoCase(line.substr(0, kHexType.size()), kHexType)) return false;
-  line.remove_prefix(kHexType.size());
-  const std::size_t close = line.find("):");
-  if (close == std::string_view::npos || !ParseHex(line.substr(0, close), 8, &value->type) ||
-      !ParseBytes(line.substr(close + 2), &value->data)) {
-    return false;
-  }
+  if (!ParseHexType(&line, &value->type) || !ParseBytes(line, &value->data)) return false;
   // Version 5 files hold string types as UTF-16LE; the ANSI query gives this system's UTF-8.
   if (unicode &&
       (value->type == REG_SZ || value->type == REG_EXPAND_SZ || value->type == REG_MULTI_SZ)) {
@@ -168,15 +192,16 @@ bool ParseValue(std::string_view line, bool unicode, RegValue* value, bool* dele
   return true;
 }
 
-// Yields logical lines: physical lines joined where one ends in a backslash, as long hex data is
-// continued.
+// Yields logical lines: a value line of hex data is joined with the physical lines that follow
+// while each ends in a backslash, as regedit wraps long data. A comment, key or string line that
+// ends in a backslash ends there ("; was C:\Apps\" must not swallow the value below it).
 class Lines {
  public:
   explicit Lines(std::string_view text) : rest_(text) {}
   bool Next(std::string* line) {
     if (done_) return false;
     line->clear();
-    for (;;) {
+    for (bool first = true;; first = false) {
       const std::size_t end = rest_.find('\n');
       std::string_view physical = Trim(rest_.substr(0, end));
       if (end == std::string_view::npos) {
@@ -184,8 +209,9 @@ class Lines {
       } else {
         rest_.remove_prefix(end + 1);
       }
-      const bool continued = !physical.empty() && physical.back() == '\\' &&
-                             !(line->empty() && physical.front() == '[') && !done_;
+      // Only the first physical line is examined, so the work stays linear in the text.
+      const bool continued = !done_ && !physical.empty() && physical.back() == '\\' &&
+                             (!first || IsHexValueLine(physical));
       if (continued) physical.remove_suffix(1);
       line->append(physical);
       if (!continued) return true;
