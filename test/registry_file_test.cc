@@ -33,21 +33,29 @@ constexpr char kPath[] =
 const std::string kKey = std::string("[") + kPath + "]\r\n";
 
 // Writes `text` as the hive, in UTF-16LE behind a byte order mark when `utf16`, with every "$I"
-// replaced by `install` escaped for a quoted string and "$H" by `install` as UTF-16LE hex bytes.
+// replaced by `install` escaped for a quoted string, "$O" by the same for `install` + "-other",
+// and "$H" by `install` as UTF-16LE hex bytes.
 void WriteHive(const std::string& path, std::string text, const std::string& install, bool utf16) {
   auto replace = [&](const std::string& tag, const std::string& with) {
     for (std::size_t at; (at = text.find(tag)) != std::string::npos;) text.replace(at, 2, with);
   };
-  std::string escaped, hex;
+  auto escape = [](const std::string& raw) {
+    std::string escaped;
+    for (char c : raw) {
+      if (c == '\\' || c == '"') escaped += '\\';
+      escaped += c;
+    }
+    return escaped;
+  };
+  std::string hex;
   for (char c : install) {
-    if (c == '\\' || c == '"') escaped += '\\';
-    escaped += c;
     char byte[8];
     snprintf(byte, sizeof byte, "%02x,00,", static_cast<unsigned char>(c));
     hex += byte;
   }
   if (!hex.empty()) hex.pop_back();
-  replace("$I", escaped);
+  replace("$I", escape(install));
+  replace("$O", escape(install + "-other"));
   replace("$H", hex);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!utf16) {
@@ -76,6 +84,13 @@ struct HiveCase {
 };
 
 const std::string kSz = std::string(kV5) + kKey + "\"Inno Setup: App Path\"=\"$I\"\r\n";
+// The same key as 64-bit Windows exports what a 32-bit program sees there.
+constexpr char kWowKey[] =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+    "velmarok_is1]\r\n";
+const std::string kWowSz = std::string(kWowKey) + "\"Inno Setup: App Path\"=\"$I\"\r\n";
+const std::string kNativeOtherSz = std::string(kKey) + "\"Inno Setup: App Path\"=\"$O\"\r\n";
+
 const HiveCase kHiveCases[] = {
     {"Version5", kSz, true},
     {"Utf16WithByteOrderMark", kSz, true, true},
@@ -132,6 +147,19 @@ const HiveCase kHiveCases[] = {
      (std::string(kV5) + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\\r\n" + kKey +
       "\"Inno Setup: App Path\"=\"$I\"\r\n"),
      true},
+    // 64-bit Windows exports the 32-bit view under Wow6432Node; a file with any key there is read
+    // as that view, the one this 32-bit program sees.
+    {"Wow64ExportUnderWow6432Node", std::string(kV5) + kWowSz, true, true},
+    {"Wow64ExportOnBothSides", std::string(kV5) + kNativeOtherSz + kWowSz, true},
+    {"Wow64ExportOnBothSides64BitLast", std::string(kV5) + kWowSz + kNativeOtherSz, true},
+    {"Wow64ExportOnlyOn64BitSide",
+     (kSz + "[hkey_local_machine\\software\\WOW6432NODE\\Microsoft\\Windows]\r\n"), false},
+    {"Wow64ExportKeyDeletedLater",
+     (std::string(kV5) + kWowSz +
+      "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion]\r\n"),
+     false},
+    {"DeletingUnderWow6432NodeLeavesFileAsIs",
+     (kSz + "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows]\r\n"), true},
 };
 
 void PrintTo(const HiveCase& c, std::ostream* out) {
@@ -140,14 +168,17 @@ void PrintTo(const HiveCase& c, std::ostream* out) {
 
 class HiveTable : public Hive, public ::testing::WithParamInterface<HiveCase> {};
 
+// "install-other" is where a row's wrong key points.
 TEST_P(HiveTable, MovesOnlyForAUsableInstallPath) {
   const HiveCase& c = GetParam();
   MakeTree("backup", "f=new");
   MakeTree("install", "f=old");
+  MakeTree("install-other", "f=old");
   WriteHive(hive_, c.text, support::Join(root_, "install"), c.utf16);
   EXPECT_EQ(RestoreFromBackup(nullptr, nullptr, nullptr, 0), 0);
   EXPECT_EQ(ReadTree("backup"), c.moves ? "-" : "f=new");
   EXPECT_EQ(ReadTree("install"), c.moves ? "f=new" : "f=old");
+  EXPECT_EQ(ReadTree("install-other"), "f=old");
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, HiveTable, ::testing::ValuesIn(kHiveCases),

@@ -229,6 +229,9 @@ std::string LowerCopy(std::string_view s) {
   return out;
 }
 
+constexpr std::string_view kSoftware = "HKEY_LOCAL_MACHINE\\SOFTWARE";
+constexpr std::string_view kWow64Software = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node";
+
 // The values of one key as the file's lines build them up. Each line costs time in its own
 // length only: a value is found through an index by lower-case name, never by a scan, and a
 // deleted value is only marked, never moved, until the values are handed over.
@@ -314,28 +317,44 @@ bool ReadRegistryKey(std::string_view text, std::string_view path, std::vector<R
   const bool unicode = line == kVersion5;
   if (!unicode && line != kVersion4) return false;
 
-  KeyValues key_values(path);
+  // Whether the file comes from 64-bit Windows is known only at its end, so the key is followed
+  // both as named and as WOW64 shows it to a 32-bit program: SOFTWARE\X as SOFTWARE\Wow6432Node\X.
+  // A path already below Wow6432Node, or outside SOFTWARE, is the same in both views.
+  std::string redirected;
+  if (WithinNoCase(path, kSoftware) && !WithinNoCase(path, kWow64Software)) {
+    (redirected = kWow64Software) += path.substr(kSoftware.size());
+  }
+  KeyValues native(path), wow64(redirected.empty() ? path : std::string_view(redirected));
+  bool from_64_bit = false;
 
   while (lines.Next(&line)) {
     if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[') {
       const std::size_t close = line.rfind(']');
       if (close == std::string::npos) {
-        key_values.Leave();  // No key: the values that follow belong to none.
+        native.Leave();  // No key: the values that follow belong to none.
+        wow64.Leave();
         continue;
       }
       std::string_view key = Trim(std::string_view(line).substr(1, close - 1));
       if (!key.empty() && key.front() == '-') {
-        key_values.Delete(Trim(key.substr(1)));
+        // Deleting a Wow6432Node key does not make the file a 64-bit export: a deletion is
+        // written by hand for either system, never by an export.
+        key = Trim(key.substr(1));
+        native.Delete(key);
+        wow64.Delete(key);
         continue;
       }
-      key_values.Open(key);
+      if (WithinNoCase(key, kWow64Software)) from_64_bit = true;
+      native.Open(key);
+      wow64.Open(key);
       continue;
     }
-    if (!key_values.in_key()) continue;
+    KeyValues* target = native.in_key() ? &native : wow64.in_key() ? &wow64 : nullptr;
+    if (target == nullptr) continue;
     RegValue value{};
     bool deleted = false;
-    if (ParseValue(line, unicode, &value, &deleted)) key_values.Set(std::move(value), deleted);
+    if (ParseValue(line, unicode, &value, &deleted)) target->Set(std::move(value), deleted);
   }
-  return key_values.Take(values);
+  return (from_64_bit && !redirected.empty() ? wow64 : native).Take(values);
 }
