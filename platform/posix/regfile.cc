@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <unordered_map>
+#include <utility>
 
 namespace {
 
@@ -105,7 +107,7 @@ bool ParseBytes(std::string_view s, std::string* bytes) {
 }
 
 // Parses a quoted string at the start of `*s` ("\\" and "\"" are escapes; any other backslash
-// stands for itself) and advances past the closing quote.
+// stands for itself) into `out`, when given, and advances past the closing quote.
 bool ParseQuoted(std::string_view* s, std::string* out) {
   if (s->empty() || s->front() != '"') return false;
   for (std::size_t i = 1; i < s->size(); ++i) {
@@ -115,21 +117,55 @@ bool ParseQuoted(std::string_view* s, std::string* out) {
       return true;
     }
     if (c == '\\' && i + 1 < s->size() && ((*s)[i + 1] == '\\' || (*s)[i + 1] == '"')) ++i;
-    out->push_back((*s)[i]);
+    if (out != nullptr) out->push_back((*s)[i]);
   }
   return false;
 }
 
-// One value line. Sets `*deleted` for "name"=-.
-bool ParseValue(std::string_view line, bool unicode, RegValue* value, bool* deleted) {
-  if (!line.empty() && line.front() == '@') {
-    line.remove_prefix(1);
-  } else if (!ParseQuoted(&line, &value->name)) {
+// Parses the start of a value line, "name"= or @=, into `name`, when given, and leaves `*line` at
+// the data.
+bool ParseValueName(std::string_view* line, std::string* name) {
+  if (!line->empty() && line->front() == '@') {
+    line->remove_prefix(1);
+  } else if (!ParseQuoted(line, name)) {
     return false;
   }
-  line = Trim(line);
-  if (line.empty() || line.front() != '=') return false;
-  line = Trim(line.substr(1));
+  *line = Trim(*line);
+  if (line->empty() || line->front() != '=') return false;
+  *line = Trim(line->substr(1));
+  return true;
+}
+
+// Parses the "hex:" (REG_BINARY) or "hex(N):" (type N) that opens hex data and advances past it.
+bool ParseHexType(std::string_view* data, DWORD* type) {
+  constexpr std::string_view kHex = "hex:", kHexType = "hex(";
+  if (EqualNoCase(data->substr(0, kHex.size()), kHex)) {
+    *type = REG_BINARY;
+    data->remove_prefix(kHex.size());
+    return true;
+  }
+  if (!EqualNoCase(data->substr(0, kHexType.size()), kHexType)) return false;
+  const std::size_t close = data->find("):", kHexType.size());
+  std::uint32_t number;
+  if (close == std::string_view::npos ||
+      !ParseHex(data->substr(kHexType.size(), close - kHexType.size()), 8, &number)) {
+    return false;
+  }
+  *type = number;
+  data->remove_prefix(close + 2);
+  return true;
+}
+
+// True when `line` is a value line holding hex data: the only line regedit continues onto the
+// next one with a trailing backslash.
+bool IsHexValueLine(std::string_view line) {
+  DWORD type;
+  return ParseValueName(&line, nullptr) && ParseHexType(&line, &type);
+}
+
+// One value line. Sets `*deleted` for "name"=-.
+bool ParseValue(std::string_view line, bool unicode, RegValue* value, bool* deleted) {
+  if (!ParseValueName(&line, &value->name)) return false;
   *deleted = line == "-";
   if (*deleted) return true;
 
@@ -139,7 +175,7 @@ bool ParseValue(std::string_view line, bool unicode, RegValue* value, bool* dele
     value->data.push_back('\0');
     return true;
   }
-  constexpr std::string_view kDword = "dword:", kHex = "hex:", kHexType = "hex(";
+  constexpr std::string_view kDword = "dword:";
   if (EqualNoCase(line.substr(0, kDword.size()), kDword)) {
     std::uint32_t number;
     if (!ParseHex(line.substr(kDword.size()), 8, &number)) return false;
@@ -147,17 +183,7 @@ bool ParseValue(std::string_view line, bool unicode, RegValue* value, bool* dele
     for (int i = 0; i < 4; ++i) value->data.push_back(static_cast<char>(number >> (8 * i)));
     return true;
   }
-  if (EqualNoCase(line.substr(0, kHex.size()), kHex)) {
-    value->type = REG_BINARY;
-    return ParseBytes(line.substr(kHex.size()), &value->data);
-  }
-  if (!EqualNoCase(line.substr(0, kHexType.size()), kHexType)) return false;
-  line.remove_prefix(kHexType.size());
-  const std::size_t close = line.find("):");
-  if (close == std::string_view::npos || !ParseHex(line.substr(0, close), 8, &value->type) ||
-      !ParseBytes(line.substr(close + 2), &value->data)) {
-    return false;
-  }
+  if (!ParseHexType(&line, &value->type) || !ParseBytes(line, &value->data)) return false;
   // Version 5 files hold string types as UTF-16LE; the ANSI query gives this system's UTF-8.
   if (unicode &&
       (value->type == REG_SZ || value->type == REG_EXPAND_SZ || value->type == REG_MULTI_SZ)) {
@@ -166,15 +192,16 @@ bool ParseValue(std::string_view line, bool unicode, RegValue* value, bool* dele
   return true;
 }
 
-// Yields logical lines: physical lines joined where one ends in a backslash, as long hex data is
-// continued.
+// Yields logical lines: a value line of hex data is joined with the physical lines that follow
+// while each ends in a backslash, as regedit wraps long data. A comment, key or string line that
+// ends in a backslash ends there ("; was C:\Apps\" must not swallow the value below it).
 class Lines {
  public:
   explicit Lines(std::string_view text) : rest_(text) {}
   bool Next(std::string* line) {
     if (done_) return false;
     line->clear();
-    for (;;) {
+    for (bool first = true;; first = false) {
       const std::size_t end = rest_.find('\n');
       std::string_view physical = Trim(rest_.substr(0, end));
       if (end == std::string_view::npos) {
@@ -182,8 +209,9 @@ class Lines {
       } else {
         rest_.remove_prefix(end + 1);
       }
-      const bool continued = !physical.empty() && physical.back() == '\\' &&
-                             !(line->empty() && physical.front() == '[') && !done_;
+      // Only the first physical line is examined, so the work stays linear in the text.
+      const bool continued = !done_ && !physical.empty() && physical.back() == '\\' &&
+                             (!first || IsHexValueLine(physical));
       if (continued) physical.remove_suffix(1);
       line->append(physical);
       if (!continued) return true;
@@ -193,6 +221,80 @@ class Lines {
  private:
   std::string_view rest_;
   bool done_ = false;
+};
+
+std::string LowerCopy(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = Lower(c);
+  return out;
+}
+
+constexpr std::string_view kSoftware = "HKEY_LOCAL_MACHINE\\SOFTWARE";
+constexpr std::string_view kWow64Software = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node";
+
+// The values of one key as the file's lines build them up. Each line costs time in its own
+// length only: a value is found through an index by lower-case name, never by a scan, and a
+// deleted value is only marked, never moved, until the values are handed over.
+class KeyValues {
+ public:
+  explicit KeyValues(std::string_view path) : path_(path) {}
+
+  // A key line "[key]": the value lines that follow belong to `key`.
+  void Open(std::string_view key) {
+    in_key_ = EqualNoCase(key, path_);
+    // A key exists once any key at or below it is written.
+    if (WithinNoCase(key, path_)) exists_ = true;
+  }
+  // A key line that names no key.
+  void Leave() { in_key_ = false; }
+  // A deletion line "[-key]".
+  void Delete(std::string_view key) {
+    in_key_ = false;
+    if (!WithinNoCase(path_, key)) return;
+    exists_ = false;
+    values_.clear();
+    live_.clear();
+    index_.clear();
+  }
+  bool in_key() const { return in_key_; }
+  // A value line of this key; `deleted` for "name"=-.
+  void Set(RegValue value, bool deleted) {
+    std::string name = LowerCopy(value.name);
+    const auto found = index_.find(name);
+    if (found != index_.end() && deleted) {
+      values_[found->second] = RegValue{};  // Frees its data now.
+      live_[found->second] = false;
+      index_.erase(found);
+    } else if (found != index_.end()) {
+      values_[found->second] = std::move(value);
+    } else if (!deleted) {
+      index_.emplace(std::move(name), values_.size());
+      values_.push_back(std::move(value));
+      live_.push_back(true);
+    }
+  }
+  // Hands over the values, in the order they were first written; false when the key does not
+  // exist.
+  bool Take(std::vector<RegValue>* values) {
+    if (!exists_) return false;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < values_.size(); ++i) {
+      if (!live_[i]) continue;
+      if (kept != i) values_[kept] = std::move(values_[i]);
+      ++kept;
+    }
+    values_.resize(kept);
+    *values = std::move(values_);
+    return true;
+  }
+
+ private:
+  std::string_view path_;
+  bool exists_ = false;
+  bool in_key_ = false;
+  std::vector<RegValue> values_;
+  std::vector<bool> live_;  // Whether values_[i] is still set.
+  std::unordered_map<std::string, std::size_t> index_;
 };
 
 }  // namespace
@@ -215,45 +317,44 @@ bool ReadRegistryKey(std::string_view text, std::string_view path, std::vector<R
   const bool unicode = line == kVersion5;
   if (!unicode && line != kVersion4) return false;
 
-  bool exists = false;
-  bool in_key = false;
+  // Whether the file comes from 64-bit Windows is known only at its end, so the key is followed
+  // both as named and as WOW64 shows it to a 32-bit program: SOFTWARE\X as SOFTWARE\Wow6432Node\X.
+  // A path already below Wow6432Node, or outside SOFTWARE, is the same in both views.
+  std::string redirected;
+  if (WithinNoCase(path, kSoftware) && !WithinNoCase(path, kWow64Software)) {
+    (redirected = kWow64Software) += path.substr(kSoftware.size());
+  }
+  KeyValues native(path), wow64(redirected.empty() ? path : std::string_view(redirected));
+  bool from_64_bit = false;
+
   while (lines.Next(&line)) {
     if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[') {
       const std::size_t close = line.rfind(']');
       if (close == std::string::npos) {
-        in_key = false;
+        native.Leave();  // No key: the values that follow belong to none.
+        wow64.Leave();
         continue;
       }
       std::string_view key = Trim(std::string_view(line).substr(1, close - 1));
       if (!key.empty() && key.front() == '-') {
-        if (WithinNoCase(path, Trim(key.substr(1)))) {
-          exists = false;
-          values->clear();
-        }
-        in_key = false;
+        // Deleting a Wow6432Node key does not make the file a 64-bit export: a deletion is
+        // written by hand for either system, never by an export.
+        key = Trim(key.substr(1));
+        native.Delete(key);
+        wow64.Delete(key);
         continue;
       }
-      in_key = EqualNoCase(key, path);
-      // A key exists once any key at or below it is written.
-      if (WithinNoCase(key, path)) exists = true;
+      if (WithinNoCase(key, kWow64Software)) from_64_bit = true;
+      native.Open(key);
+      wow64.Open(key);
       continue;
     }
-    if (!in_key) continue;
+    KeyValues* target = native.in_key() ? &native : wow64.in_key() ? &wow64 : nullptr;
+    if (target == nullptr) continue;
     RegValue value{};
     bool deleted = false;
-    if (!ParseValue(line, unicode, &value, &deleted)) continue;
-    const auto same = std::find_if(values->begin(), values->end(), [&](const RegValue& v) {
-      return EqualNoCase(v.name, value.name);
-    });
-    if (deleted) {
-      if (same != values->end()) values->erase(same);
-    } else if (same != values->end()) {
-      *same = std::move(value);
-    } else {
-      values->push_back(std::move(value));
-    }
+    if (ParseValue(line, unicode, &value, &deleted)) target->Set(std::move(value), deleted);
   }
-  if (!exists) values->clear();
-  return exists;
+  return (from_64_bit && !redirected.empty() ? wow64 : native).Take(values);
 }

@@ -5,6 +5,7 @@
 
 #include <strings.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -24,26 +25,44 @@ namespace {
 
 constexpr char kDefaultHive[] = "/etc/restore-backup/HKLM.reg";
 
-// The whole hive file, or false when it cannot be read. Only a regular file is read: a FIFO or a
-// device named by mistake would block or never end.
+// Real hives are kilobytes; anything larger is not read, so a huge file costs no memory or time.
+constexpr off_t kMaxHiveBytes = 16 << 20;
+
+// Closes a file descriptor when it goes out of scope, a throwing resize included.
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The whole hive file, or false when it cannot be read. Only a regular file of at most
+// kMaxHiveBytes is read, its type and size taken from the open descriptor. The open itself must
+// not block: opening a FIFO for reading waits for a writer, forever if none comes.
 bool ReadHive(std::string* text) {
   const char* path = std::getenv("RESTORE_BACKUP_HKLM");
   if (path == nullptr || *path == '\0') path = kDefaultHive;
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  const UniqueFd fd(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat status;
-  bool ok = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
-  if (ok) {
-    text->resize(static_cast<std::size_t>(status.st_size));
-    std::size_t got = 0;
-    while (ok && got < text->size()) {
-      const ssize_t n = read(fd, text->data() + got, text->size() - got);
-      ok = n > 0;
-      if (ok) got += static_cast<std::size_t>(n);
-    }
+  if (fd.get() < 0 || fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+      status.st_size > kMaxHiveBytes) {
+    return false;
   }
-  close(fd);
-  return ok;
+  text->resize(static_cast<std::size_t>(status.st_size));
+  for (std::size_t got = 0; got < text->size();) {
+    const ssize_t n = read(fd.get(), text->data() + got, text->size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;  // A read error, or a file that shrank while being read.
+    got += static_cast<std::size_t>(n);
+  }
+  return true;
 }
 
 bool IsPredefined(HKEY key) {
