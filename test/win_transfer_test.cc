@@ -203,7 +203,7 @@ TEST_P(HeldFile, RestoredOnceReleased) {
   ASSERT_TRUE(CreateProcessA(helper.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                              nullptr, &startup, &holder));
   for (int waited = 0;
-       waited < 1000 && GetFileAttributesA(ready.c_str()) == INVALID_FILE_ATTRIBUTES; ++waited) {
+       waited < 12000 && GetFileAttributesA(ready.c_str()) == INVALID_FILE_ATTRIBUTES; ++waited) {
     Sleep(10);
   }
   ASSERT_NE(GetFileAttributesA(ready.c_str()), INVALID_FILE_ATTRIBUTES) << "the file was not held";
