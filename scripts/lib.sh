@@ -13,9 +13,12 @@ build_programs() {
   done
 }
 
-# Makes Wine use the throwaway prefix at $1, quietly and without installing Mono or Gecko.
+# Makes Wine use the throwaway prefix at $1, quietly and without installing Mono or Gecko. Its
+# wineserver makes a directory in TMPDIR that outlives it: TMPDIR is $1.tmp, beside the prefix.
 wine_environment() {
-  export WINEPREFIX=$1 WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEPREFIX=$1 WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+    TMPDIR=$1.tmp
+  mkdir -p "$TMPDIR"
 }
 
 # Writes the hive file $1 for the Linux build, registering the installation directory $2.

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Makes a throwaway 64-bit Wine prefix at DIR for the tests, afresh each time, and marks it as
-# one (the tests refuse to write the registry anywhere else). With --stop, ends its wineserver.
+# one (the tests refuse to write the registry anywhere else). With --stop, ends its wineserver
+# and removes the directory it kept beside the prefix.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 if [ "$1" = --stop ]; then
-  WINEPREFIX=$2 wineserver -k 2>/dev/null || true
+  wine_environment "$2"
+  wineserver -k 2>/dev/null || true
+  rm -rf "$TMPDIR"
   exit 0
 fi
 prefix=$1
@@ -14,7 +17,8 @@ case $prefix in
 esac
 wine_environment "$prefix"
 wineserver -k 2>/dev/null || true
-rm -rf "$prefix"
+rm -rf "$prefix" "$TMPDIR"
+mkdir -p "$TMPDIR"
 wineboot -i >/dev/null 2>&1
 wineserver -w
 touch "$prefix/drive_c/restore-backup-test-prefix"

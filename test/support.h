@@ -1,12 +1,20 @@
 // What the tests need of the system around the program: directory trees, the registry
-// registration, and starting the program as a process. One implementation per platform.
+// registration, and starting the program as a process. Every path and name is UTF-8. The trees
+// are one implementation over std::filesystem (support.cc); the registration and the process,
+// one per platform.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace support {
+
+// The path that the UTF-8 string `utf8` names, and back. On Windows a path holds UTF-16: built
+// from char8_t, it never passes through the ANSI code page.
+std::filesystem::path Path(std::string_view utf8);
+std::string Utf8(const std::filesystem::path& path);
 
 // A fresh, empty directory below the system's temporary directory. Relative test paths are
 // kept short by working inside it.
@@ -30,6 +38,10 @@ std::string ReadTree(const std::string& root);
 // Entries sorted and joined by spaces, as ReadTree describes a tree.
 std::string Describe(std::vector<std::string> entries);
 
+// The whole content of the file at `path`.
+std::string ReadText(const std::string& path);
+
+// Removes `root` and everything below it, read-only files included; nothing if it is missing.
 void RemoveTree(const std::string& root);
 
 // Compares trees described by ReadTree before and after a run that may have failed or been

@@ -1,16 +1,17 @@
-#include <dirent.h>
+// What the tests need of a POSIX system: the registry file that stands for HKEY_LOCAL_MACHINE,
+// starting the program as a process, and a second file system.
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "test/posix_support.h"
@@ -23,105 +24,18 @@ void Check(bool ok, const std::string& what) {
   if (!ok) throw std::runtime_error(what + ": " + std::strerror(errno));
 }
 
-void MakeDirectories(const std::string& path) {
-  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
-       slash = path.find('/', slash + 1)) {
-    mkdir(path.substr(0, slash).c_str(), 0755);
-  }
-  Check(mkdir(path.c_str(), 0755) == 0 || errno == EEXIST, "mkdir " + path);
-}
-
-void Collect(const std::string& root, const std::string& prefix, std::vector<std::string>* out) {
-  DIR* dir = opendir(root.c_str());
-  Check(dir != nullptr, "opendir " + root);
-  bool empty = true;
-  while (const dirent* member = readdir(dir)) {
-    const std::string name = member->d_name;
-    if (name == "." || name == "..") continue;
-    empty = false;
-    const std::string path = root + "/" + name, relative = prefix + name;
-    struct stat status;
-    Check(lstat(path.c_str(), &status) == 0, "lstat " + path);
-    if (S_ISLNK(status.st_mode)) {
-      char target[4096];
-      const ssize_t n = readlink(path.c_str(), target, sizeof target);
-      out->push_back(relative + "->" + std::string(target, n > 0 ? n : 0));
-    } else if (S_ISDIR(status.st_mode)) {
-      Collect(path, relative + "/", out);
-    } else {
-      std::ifstream in(path, std::ios::binary);
-      std::ostringstream content;
-      content << in.rdbuf();
-      out->push_back(relative + "=" + content.str());
-    }
-  }
-  closedir(dir);
-  if (empty && !prefix.empty()) out->push_back(prefix);
-}
-
-}  // namespace
-
-std::string MakeTempRoot() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/restore-test-XXXXXX";
-  Check(mkdtemp(pattern.data()) != nullptr, "mkdtemp");
-  return pattern;
-}
-
-std::string Join(const std::string& directory, std::string_view relative) {
-  return directory + "/" + std::string(relative);
-}
-
-void MakeTree(const std::string& root, const std::vector<std::string>& entries) {
-  MakeDirectories(root);
-  for (const std::string& entry : entries) {
-    const std::size_t equals = entry.find('='), arrow = entry.find("->");
-    const std::string path = Join(root, entry.substr(0, std::min(equals, arrow)));
-    if (entry.back() == '/' && equals == std::string::npos && arrow == std::string::npos) {
-      MakeDirectories(path);
-      continue;
-    }
-    MakeDirectories(path.substr(0, path.rfind('/')));
-    if (arrow < equals) {
-      Check(symlink(entry.substr(arrow + 2).c_str(), path.c_str()) == 0, "symlink " + path);
-    } else {
-      std::ofstream out(path, std::ios::binary | std::ios::trunc);
-      out << entry.substr(equals + 1);
-      Check(out.good(), "write " + path);
-    }
-  }
-}
-
-std::string ReadTree(const std::string& root) {
-  struct stat status;
-  if (lstat(root.c_str(), &status) != 0) return "-";
-  std::vector<std::string> entries;
-  Collect(root, "", &entries);
-  return Describe(std::move(entries));
-}
-
-void RemoveTree(const std::string& root) {
-  const std::string command = "rm -rf '" + root + "'";
-  Check(std::system(command.c_str()) == 0, command);
-}
-
-void ChangeDirectory(const std::string& directory) {
-  Check(chdir(directory.c_str()) == 0, "chdir " + directory);
-}
-
-std::string CurrentDirectory() {
-  char path[4096];
-  Check(getcwd(path, sizeof path) != nullptr, "getcwd");
-  return path;
-}
-
 // The machine's hive is a registry file named by RESTORE_BACKUP_HKLM; each test process gets
-// one of its own.
-namespace {
-std::string HivePath() {
-  static const std::string path = MakeTempRoot() + "/HKLM.reg";
-  setenv("RESTORE_BACKUP_HKLM", path.c_str(), 1);
-  return path;
+// one of its own in the temporary directory, removed when the process ends.
+struct Hive {
+  const std::string path = Utf8(std::filesystem::temp_directory_path() /
+                                ("restore-test-" + std::to_string(getpid()) + ".reg"));
+  ~Hive() { std::remove(path.c_str()); }
+};
+
+const std::string& HivePath() {
+  static const Hive hive;
+  setenv("RESTORE_BACKUP_HKLM", hive.path.c_str(), 1);
+  return hive.path;
 }
 }  // namespace
 
@@ -186,11 +100,9 @@ Run RunProgram(const std::string& directory, const std::string& arguments) {
   const pid_t child = Start(directory, output_path, arguments);
   int status = 0;
   Check(waitpid(child, &status, 0) == child, "waitpid");
-  std::ifstream in(output_path, std::ios::binary);
-  std::ostringstream output;
-  output << in.rdbuf();
+  const std::string output = ReadText(output_path);
   RemoveTree(output_root);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), output.str()};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), output};
 }
 
 std::string OtherFileSystem(const std::string& near) {

@@ -22,6 +22,14 @@ void RequireTestPrefix() {
 
 }  // namespace
 
+std::wstring Wide(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  const int size = static_cast<int>(utf8.size());
+  std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), static_cast<int>(wide.size()));
+  return wide;
+}
+
 RegistryKey::RegistryKey(HKEY hive, REGSAM view) {
   RequireTestPrefix();
   const LSTATUS status =
@@ -43,6 +51,16 @@ void RegistryKey::Set(const char* name, DWORD type, std::string_view data, bool 
                      static_cast<DWORD>(bytes.size()));
   if (status != ERROR_SUCCESS) {
     throw std::runtime_error("RegSetValueExA: error " + std::to_string(status));
+  }
+}
+
+void RegistryKey::SetString(const char* name, std::string_view text) const {
+  const std::wstring data = Wide(text);
+  const LSTATUS status = RegSetValueExW(key_, Wide(name).c_str(), 0, REG_SZ,
+                                        reinterpret_cast<const BYTE*>(data.c_str()),
+                                        static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+  if (status != ERROR_SUCCESS) {
+    throw std::runtime_error("RegSetValueExW: error " + std::to_string(status));
   }
 }
 

@@ -3,7 +3,11 @@
 
 #include <windows.h>
 
+#include <string>
 #include <string_view>
+
+// `utf8` as UTF-16, the form in which Windows itself keeps names and registry strings.
+std::wstring Wide(std::string_view utf8);
 
 // Creating or deleting the key first checks that the process runs under Wine in a throwaway
 // prefix that the test fixture made (it leaves a marker file in it); anywhere else, on a real
@@ -22,6 +26,8 @@ class RegistryKey {
 
   // Stores `data` as a value of `type`, with a terminating NUL only when `terminate`.
   void Set(const char* name, DWORD type, std::string_view data, bool terminate) const;
+  // Stores the UTF-8 `text` as a terminated REG_SZ in UTF-16, as a Unicode installer writes it.
+  void SetString(const char* name, std::string_view text) const;
   static void Delete(HKEY hive, REGSAM view);
 
  private:
