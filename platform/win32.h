@@ -11,17 +11,23 @@
 
 // The separator that joins a directory path and a name.
 inline constexpr char kPathSeparator = '\\';
+// The end of a line of text.
+inline constexpr char kLineEnd[] = "\r\n";
 
 #else
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
 inline constexpr char kPathSeparator = '/';
+inline constexpr char kLineEnd[] = "\n";
 
 using BOOL = int;
 using BYTE = unsigned char;
+using WORD = std::uint16_t;
 using DWORD = std::uint32_t;
+using ULONGLONG = std::uint64_t;
 using LONG = std::int32_t;
 using LSTATUS = LONG;
 using REGSAM = DWORD;
@@ -31,6 +37,7 @@ using LPCSTR = const char*;
 using LPBYTE = BYTE*;
 using LPDWORD = DWORD*;
 using LPVOID = void*;
+using LPCVOID = const void*;
 using HANDLE = void*;
 using UINT = unsigned int;
 using LPSECURITY_ATTRIBUTES = void*;
@@ -52,6 +59,17 @@ struct FILETIME {
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
 #define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u)))
 #define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u)))
+
+struct SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;
+  WORD wDayOfWeek;
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+};
 
 struct BY_HANDLE_FILE_INFORMATION {
   DWORD dwFileAttributes;
@@ -100,6 +118,9 @@ inline constexpr DWORD OPEN_EXISTING = 3;
 inline constexpr DWORD OPEN_ALWAYS = 4;
 inline constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000;
 
+inline constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x200;
+inline constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x1000;
+
 inline constexpr REGSAM KEY_QUERY_VALUE = 0x1;
 inline constexpr DWORD REG_NONE = 0;
 inline constexpr DWORD REG_SZ = 1;
@@ -120,18 +141,32 @@ inline constexpr DWORD ERROR_OUTOFMEMORY = 14;
 inline constexpr DWORD ERROR_NOT_SAME_DEVICE = 17;
 inline constexpr DWORD ERROR_NO_MORE_FILES = 18;
 inline constexpr DWORD ERROR_WRITE_PROTECT = 19;
+inline constexpr DWORD ERROR_NOT_READY = 21;
 inline constexpr DWORD ERROR_WRITE_FAULT = 29;
 inline constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 inline constexpr DWORD ERROR_LOCK_VIOLATION = 33;
 inline constexpr DWORD ERROR_NOT_SUPPORTED = 50;
+inline constexpr DWORD ERROR_DEV_NOT_EXIST = 55;
+inline constexpr DWORD ERROR_UNEXP_NET_ERR = 59;
 inline constexpr DWORD ERROR_FILE_EXISTS = 80;
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 inline constexpr DWORD ERROR_DISK_FULL = 112;
+inline constexpr DWORD ERROR_SEM_TIMEOUT = 121;
+inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+inline constexpr DWORD ERROR_INVALID_NAME = 123;
 inline constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
 inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+inline constexpr DWORD ERROR_FILE_TOO_LARGE = 223;
 inline constexpr DWORD ERROR_MORE_DATA = 234;
 inline constexpr DWORD ERROR_DIRECTORY = 267;
+inline constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
+inline constexpr DWORD ERROR_OPERATION_ABORTED = 995;
+inline constexpr DWORD ERROR_NOACCESS = 998;
+inline constexpr DWORD ERROR_FILE_INVALID = 1006;
+inline constexpr DWORD ERROR_IO_DEVICE = 1117;
+inline constexpr DWORD ERROR_TOO_MANY_LINKS = 1142;
+inline constexpr DWORD ERROR_FILE_CORRUPT = 1392;
 inline constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
 
 // The error of the calling thread's last failed call, as Windows keeps it.
@@ -151,7 +186,8 @@ BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 // only one. The directory bit is set for directories and for links to them, which also carry
 // FILE_ATTRIBUTE_REPARSE_POINT; members removed after the enumeration was opened may or may not
 // still be listed, the others are listed once each. FILE_ATTRIBUTE_READONLY is never reported:
-// a file's own mode does not stop its replacement or removal here.
+// a file's own mode does not stop its replacement or removal here. A missing directory fails
+// with ERROR_PATH_NOT_FOUND.
 HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* entry);
 // Fills `entry` with the next member; FALSE when there is none or the read failed.
 BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* entry);
@@ -161,7 +197,8 @@ BOOL FindClose(HANDLE find);
 // (never a directory); without it an existing `to` fails the call. Across file systems it fails
 // with ERROR_NOT_SAME_DEVICE and changes nothing: there is no copying fallback. With
 // MOVEFILE_WRITE_THROUGH it returns only once the rename is on disk (the directory of `to` is
-// flushed). The directory of `to` is never made.
+// flushed). The directory of `to` is never made; when it is missing the call fails with
+// ERROR_PATH_NOT_FOUND (ERROR_FILE_NOT_FOUND when `from` is).
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 // Removes an empty directory; fails on anything else, including a link to a directory.
 BOOL RemoveDirectoryA(LPCSTR path);
@@ -202,6 +239,27 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* informa
 
 // Suspends the thread for at least `milliseconds`.
 void Sleep(DWORD milliseconds);
+// The local date and time (wDayOfWeek is 0, Sunday, to 6).
+void GetLocalTime(SYSTEMTIME* time);
+// Milliseconds from a fixed moment; never goes back.
+ULONGLONG GetTickCount64();
+
+// Writes into `buffer` (`size` bytes) the English text, in Windows' own words, of the error
+// `message_id` followed by CR LF, as Windows gives it, and returns its length without the
+// terminator. `flags` must be FORMAT_MESSAGE_FROM_SYSTEM, optionally with
+// FORMAT_MESSAGE_IGNORE_INSERTS; `source`, `language_id` and `arguments` are ignored. Every
+// error this layer reports has a text. Returns 0 with ERROR_MR_MID_NOT_FOUND for an error
+// without one, ERROR_INSUFFICIENT_BUFFER when the text does not fit, ERROR_INVALID_PARAMETER for
+// other flags.
+DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD message_id, DWORD language_id, LPSTR buffer,
+                     DWORD size, va_list* arguments);
+// Writes the temporary directory (TMPDIR if it is set and not empty, else /tmp) with a final
+// separator, as Windows ends it, and returns its length; when it does not fit in `size` bytes,
+// writes nothing and returns the size it needs, terminator included.
+DWORD GetTempPathA(DWORD size, LPSTR buffer);
+// Writes the current directory and returns its length; when it does not fit in `size` bytes,
+// writes nothing and returns the size it needs, terminator included. 0 on failure.
+DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer);
 
 // HKEY_LOCAL_MACHINE is a file in the text format regedit exports, named by the environment
 // variable RESTORE_BACKUP_HKLM (default /etc/restore-backup/HKLM.reg). Every other hive is

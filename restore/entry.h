@@ -8,6 +8,12 @@
 // "backup" tree of the current directory into it. Only a REG_SZ value holding a non-empty,
 // terminated path that fits MAX_PATH bytes is used; anything else moves nothing. When a walk
 // left a file that another process held, the tree is walked again after 0.5 s and, if one is
-// still held, once more after 2 s; no other failure brings another walk. The four
-// arguments of a windowed program's entry are ignored. Returns 0, the exit status, on every path.
+// still held, once more after 2 s; no other failure brings another walk.
+//
+// `command_line` (the program's, without its name; nullptr for none) may ask for a log with
+// "/LOG=path" or "/LOG" (see LogPath): the file is appended to, or made, and gets a line for the
+// run, the registration's outcome, each walk and everything it did and could not do, and the
+// counts. A log that cannot be opened or written is not kept; the restore is the same either
+// way. Every other argument, and the other three arguments of a windowed program's entry, are
+// ignored. Returns 0, the exit status, on every path.
 int RestoreFromBackup(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show);

@@ -4,6 +4,7 @@
 
 #include "platform/resource.h"
 #include "platform/win32.h"
+#include "restore/log.h"
 
 namespace {
 
@@ -12,6 +13,13 @@ namespace {
 struct Level {
   const char* source;
   const Level* up;
+};
+
+// One walk: what it found that its caller may act on, and the log it notes each outcome in
+// (nullptr: none).
+struct Walker {
+  WalkResult result;
+  Log* log;
 };
 
 // Where a file lies: two routes to one file give the same three numbers.
@@ -101,8 +109,9 @@ void Discard(const char* temporary, bool read_only) {
 // part way would leave the installed file truncated. Instead the file is copied beside `to`,
 // flushed, renamed over `to`, and only then is `from` deleted: `to` is always the old file or
 // the whole new one, and the file is never in neither place. On failure nothing is changed,
-// except that if `from` cannot be deleted at the end the file is in both places.
-bool MoveAcrossVolumes(const char* from, const char* to, DWORD attributes) {
+// except that if `from` cannot be deleted at the end the file is in both places: `*copied`
+// then says so.
+bool MoveAcrossVolumes(const char* from, const char* to, DWORD attributes, bool* copied) {
   // Two routes to one file (a bind mount, a second drive letter for one volume): copying it
   // over itself and then deleting it would lose it.
   Identity source, destination;
@@ -147,6 +156,7 @@ bool MoveAcrossVolumes(const char* from, const char* to, DWORD attributes) {
   // A same-volume move ignores the read-only attribute, so this one does too; it comes back if
   // the file cannot be deleted after all.
   if (read_only) SetFileAttributesA(from, attributes & ~FILE_ATTRIBUTE_READONLY);
+  *copied = true;
   if (DeleteFileA(from)) return true;
   if (read_only) {
     const DWORD error = GetLastError();
@@ -165,45 +175,53 @@ bool Held(DWORD error) {
          error == ERROR_LOCK_VIOLATION;
 }
 
-// Moves the file `from` onto `to`. Notes in `result` whether the move failed for a file held.
-void MoveOneFile(const char* from, const char* to, DWORD attributes, WalkResult& result) {
+// Moves the file `from` onto `to`. Notes in `walker` whether the move failed for a file held.
+void MoveOneFile(const char* from, const char* to, DWORD attributes, Walker& walker) {
   // One call that replaces: a move that fails leaves the installed file as it was. Deleting it
   // first would lose it whenever the move then failed. No directory is ever made.
-  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return;
-  if (GetLastError() == ERROR_NOT_SAME_DEVICE && MoveAcrossVolumes(from, to, attributes)) return;
-  if (Held(GetLastError())) result.held = true;
+  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) {
+    return Note(walker.log, Event::kMoved, from, to);
+  }
+  bool copied = false;
+  if (GetLastError() == ERROR_NOT_SAME_DEVICE && MoveAcrossVolumes(from, to, attributes, &copied)) {
+    return Note(walker.log, Event::kCopied, from, to);
+  }
+  if (Held(GetLastError())) walker.result.held = true;
+  Note(walker.log, copied ? Event::kInBoth : Event::kNotMoved, from, to);
 }
 
-void Walk(const char* source, const char* destination, const Level* up, WalkResult& result);
+void Walk(const char* source, const char* destination, const Level* up, Walker& walker);
 
 // Moves one member of `level`'s directory (found by the enumeration) into `destination`.
 void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DATAA& entry,
-               WalkResult& result) {
+               Walker& walker) {
   // Skips "." and "..", and keeps every dot-named member where it is.
-  if (entry.cFileName[0] == '.') return;
+  if (entry.cFileName[0] == '.') {
+    return Note(walker.log, Event::kKeptDot, level.source, entry.cFileName);
+  }
   const unique_heap_str from = JoinPath(level.source, entry.cFileName);
-  if (!from) return;
+  if (!from) return Note(walker.log, Event::kNoMemory, level.source, entry.cFileName);
   const unique_heap_str to = JoinPath(destination, entry.cFileName);
-  if (!to) return;
-  if (Unfaithful(entry.cFileName, to.get())) return;
+  if (!to) return Note(walker.log, Event::kNoMemory, level.source, entry.cFileName);
+  if (Unfaithful(entry.cFileName, to.get())) return Note(walker.log, Event::kKeptName, from.get());
   if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
     // Links to directories are walked, but never back into the tree being walked. Only a link
     // costs the check, so a tree without links makes no call for it.
     if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && MayLoop(from.get(), &level)) {
-      return;
+      return Note(walker.log, Event::kNotEntered, from.get());
     }
-    Walk(from.get(), to.get(), &level, result);
+    Walk(from.get(), to.get(), &level, walker);
     return;
   }
-  MoveOneFile(from.get(), to.get(), entry.dwFileAttributes, result);
+  MoveOneFile(from.get(), to.get(), entry.dwFileAttributes, walker);
 }
 
-void Walk(const char* source, const char* destination, const Level* up, WalkResult& result) {
+void Walk(const char* source, const char* destination, const Level* up, Walker& walker) {
   // The pattern is the source, a separator, "*" and the terminator; a longer source is skipped
   // rather than truncated, which would enumerate some other directory.
   char pattern[MAX_PATH];
   const std::size_t length = std::strlen(source);
-  if (length + 3 > sizeof pattern) return;
+  if (length + 3 > sizeof pattern) return Note(walker.log, Event::kNoRoom, source);
   std::memcpy(pattern, source, length);
   pattern[length] = kPathSeparator;
   pattern[length + 1] = '*';
@@ -213,19 +231,22 @@ void Walk(const char* source, const char* destination, const Level* up, WalkResu
   WIN32_FIND_DATAA entry;
   {
     const unique_hfind find(FindFirstFileA(pattern, &entry));
-    if (!find) return;
+    if (!find) return Note(walker.log, Event::kNotListed, source);
     do {
-      MoveEntry(level, destination, entry, result);
+      MoveEntry(level, destination, entry, walker);
     } while (FindNextFileA(find.get(), &entry));
+    Note(walker.log, Event::kListEnded, source);
   }
   // Fails, as it should, while anything is left in the directory.
-  RemoveDirectoryA(source);
+  if (RemoveDirectoryA(source)) return Note(walker.log, Event::kRemoved, source);
+  Note(walker.log, Event::kLeft, source);
 }
 
 }  // namespace
 
-WalkResult MoveTree(const char* source, const char* destination) {
-  WalkResult result;
-  Walk(source, destination, nullptr, result);
-  return result;
+WalkResult MoveTree(const char* source, const char* destination, Log* log) {
+  Walker walker{{}, log};
+  Note(log, Event::kWalk, source, destination);
+  Walk(source, destination, nullptr, walker);
+  return walker.result;
 }

@@ -1,6 +1,8 @@
 // The transfer of a backup tree into an installed tree.
 #pragma once
 
+class Log;
+
 // What one walk met that its caller may act on.
 struct WalkResult {
   // A move failed because another process held a file: a scanner, an indexer or the product
@@ -17,10 +19,11 @@ struct WalkResult {
 // denotes an installed file of another long name. A file that cannot be moved stays in the
 // source, and the installed file it would have replaced stays as it was; across volumes the file
 // is copied beside its destination, flushed and renamed over it before the source is deleted.
-// Links to directories are walked, except into a directory already being walked. Nothing is
-// reported; the result tells whether a file was held.
+// Links to directories are walked, except into a directory already being walked. The result
+// tells whether a file was held. Each outcome (a file moved or not, a member kept, a directory
+// removed or left) is noted in `log` if one is kept; nullptr keeps none.
 //
 // Both paths are used as given: relative ones resolve against the current directory, and a
 // trailing separator is kept (the joins then double it). A source whose path leaves no room for
 // the search pattern in MAX_PATH characters is left untouched.
-WalkResult MoveTree(const char* source, const char* destination);
+WalkResult MoveTree(const char* source, const char* destination, Log* log = nullptr);

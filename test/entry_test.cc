@@ -1,10 +1,16 @@
 // The program as its users start it: a process of its own in the directory that holds "backup".
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <list>
+#include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
+#include "restore/command_line.h"
 #include "restore/entry.h"
+#include "test/log_lines.h"
 #include "test/names.h"
 #include "test/support.h"
 #include "test/temp_root.h"
@@ -128,5 +134,186 @@ TEST_P(PathLimitTable, MovesOnlyIntoTheWholePath) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, PathLimitTable, ::testing::ValuesIn(kPathLimitCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Points the temporary directory of this process and of the programs it starts at `directory`
+// while it lives: TMPDIR for POSIX, TMP and TEMP for Windows.
+class TemporaryDirectory {
+ public:
+  explicit TemporaryDirectory(const std::string& directory) {
+    for (const char* name : kNames) {
+      const char* value = std::getenv(name);
+      saved_.emplace_back(value ? value : "");
+      Set(name, directory);
+    }
+  }
+  ~TemporaryDirectory() {
+    for (std::size_t i = 0; i < std::size(kNames); ++i) Set(kNames[i], saved_[i]);
+  }
+
+ private:
+  static constexpr const char* kNames[] = {"TMPDIR", "TMP", "TEMP"};
+  static void Set(const std::string& name, const std::string& value) {
+    // POSIX's putenv keeps the string itself, so each one lives on.
+    static std::list<std::string> strings;
+    strings.push_back(name + "=" + value);
+    putenv(strings.back().data());
+  }
+  std::vector<std::string> saved_;
+};
+
+// The arguments Windows programs see in `line`.
+std::vector<std::string> Arguments(const std::string& line) {
+  std::vector<std::string> arguments;
+  std::vector<char> argument(line.size() + 1);
+  std::size_t length = 0;
+  for (const char* rest = line.c_str();
+       (rest = NextArgument(rest, argument.data(), argument.size(), &length)) != nullptr;) {
+    arguments.emplace_back(argument.data());
+  }
+  return arguments;
+}
+
+// The program started with a log switch. The temporary directory is "tmp" below the test's
+// root, so that everything the program could write is seen there.
+class ProgramLog : public Program {
+ protected:
+  void SetUp() override {
+    Program::SetUp();
+    // Registered first: the POSIX suite keeps its registry file in the temporary directory.
+    support::RegisterInstallPath(Join(root_, "install"));
+    MakeTree("tmp", "");
+    temporary_ = std::make_unique<TemporaryDirectory>(Join(root_, "tmp"));
+  }
+  void TearDown() override {
+    temporary_.reset();
+    Program::TearDown();
+  }
+
+  // Runs the program with `command_line`; it must restore silently.
+  void Run(const std::string& command_line) {
+    const support::Run run = support::RunProgramWithCommandLine(root_, command_line);
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.output, "");
+  }
+
+  // Checks the lines of one run that restored the fixture's trees, started with
+  // `command_line`, and removes the log at `path`.
+  void ExpectRunLogged(const std::string& path, const std::string& command_line) {
+    ExpectRestored();
+    const std::vector<std::string> lines = logtest::Lines(logtest::ReadText(path));
+    std::remove(path.c_str());
+    ASSERT_EQ(lines.size(), 10u) << ::testing::PrintToString(lines);
+    ExpectFirstLine(lines[0], command_line);
+    EXPECT_EQ(lines[1], kRegistry + Join(root_, "install"));
+    const std::vector<std::string> walk(lines.begin() + 1, lines.end());
+    EXPECT_EQ(logtest::Events(walk),
+              logtest::Expected(
+                  "moved:app.exe moved:lib/a.dll moved:lib/new.dll kept:.hidden removed:lib "
+                  "left::145",
+                  "backup", Join(root_, "install")));
+    ExpectLastLine(lines.back(), "3 files moved, 0 not moved, 1 kept, 1 directory left");
+  }
+
+  void ExpectFirstLine(const std::string& line, const std::string& command_line) {
+    const std::string head =
+        " restore-backup " RESTORE_BACKUP_VERSION ", in " + root_ + ", command line: ";
+    ASSERT_TRUE(
+        std::regex_match(line.substr(0, 19), std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)")))
+        << line;
+    ASSERT_EQ(line.substr(19, head.size()), head);
+    // On POSIX the entry quotes the arguments again, its own way: they must be the same.
+    EXPECT_EQ(Arguments(line.substr(19 + head.size())), Arguments(command_line)) << line;
+  }
+
+  void ExpectLastLine(const std::string& line, const std::string& counts) {
+    EXPECT_TRUE(std::regex_match(line, std::regex("done: " + counts + R"(, in \d+\.\d\d s)")))
+        << line;
+  }
+
+  // The test's root holds the two trees as restored, the empty temporary directory and
+  // `other` (if any), and nothing else.
+  void ExpectNothingElse(const std::string& other = "") {
+    std::vector<std::string> entries = {"backup/.hidden=h",       "install/app.exe=new",
+                                        "install/lib/a.dll=new",  "install/lib/new.dll=1",
+                                        "install/unins000.exe=u", "tmp/"};
+    if (!other.empty()) entries.push_back(other);
+    EXPECT_EQ(ReadTree(root_), support::Describe(entries));
+  }
+
+  const std::string kRegistry =
+      "registry: HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\velmarok_is1, "
+      "\"Inno Setup: App Path\" = ";
+  std::unique_ptr<TemporaryDirectory> temporary_;
+};
+
+// However an installer or a shell quoted it, and wherever it stands among other arguments, the
+// switch names the same file, spaces and all.
+TEST_F(ProgramLog, QuotedPathWithSpaces) {
+  const std::string path = Join(root_, "my logs/restore run.log");
+  for (const std::string& command_line :
+       {"/LOG=\"" + path + "\"", "\"/LOG=" + path + "\"", "/VERYSILENT /log=\"" + path + "\" /x"}) {
+    SCOPED_TRACE(command_line);
+    support::RemoveTree("backup");
+    support::RemoveTree("install");
+    MakeTree("backup", "app.exe=new lib/a.dll=new lib/new.dll=1 .hidden=h");
+    MakeTree("install", "app.exe=old lib/a.dll=old unins000.exe=u");
+    MakeTree("my logs", "");
+    Run(command_line);
+    ExpectRunLogged(path, command_line);
+    ExpectNothingElse("my logs/");
+  }
+}
+
+// "/LOG" alone writes restore-backup.log in the system's temporary directory.
+TEST_F(ProgramLog, AloneWritesToTheTemporaryDirectory) {
+  Run("/LOG");
+  ExpectRunLogged(Join(root_, "tmp/restore-backup.log"), "/LOG");
+  ExpectNothingElse();
+}
+
+// A log that cannot be opened is not kept, and nothing else is written in its place.
+TEST_F(ProgramLog, UnusablePathKeepsNoLog) {
+  MakeTree("log dir", "");
+  for (const std::string& command_line :
+       {"/LOG=\"" + Join(root_, "missing dir/x.log") + "\"",
+        "/LOG=\"" + Join(root_, "log dir") + "\"", std::string("/LOG=")}) {
+    SCOPED_TRACE(command_line);
+    support::RemoveTree("backup");
+    support::RemoveTree("install");
+    MakeTree("backup", "app.exe=new lib/a.dll=new lib/new.dll=1 .hidden=h");
+    MakeTree("install", "app.exe=old lib/a.dll=old unins000.exe=u");
+    Run(command_line);
+    ExpectNothingElse("log dir/");
+  }
+}
+
+// A second run appends its own lines after the first run's.
+TEST_F(ProgramLog, SecondRunAppends) {
+  const std::string path = Join(root_, "run log.txt");
+  const std::string command_line = "/LOG=\"" + path + "\"";
+  Run(command_line);
+  const std::string first = logtest::ReadText(path);
+  ASSERT_EQ(logtest::Lines(first).size(), 10u);
+  MakeTree("backup", "app.exe=newer");
+  Run(command_line);
+  const std::string both = logtest::ReadText(path);
+  ASSERT_EQ(both.substr(0, first.size()), first);
+  const std::vector<std::string> second = logtest::Lines(both.substr(first.size()));
+  ASSERT_EQ(second.size(), 7u) << ::testing::PrintToString(second);
+  ExpectFirstLine(second[0], command_line);
+  EXPECT_EQ(second[1], kRegistry + Join(root_, "install"));
+  EXPECT_EQ(
+      logtest::Events({second.begin() + 1, second.end()}),
+      logtest::Expected("moved:app.exe kept:.hidden left::145", "backup", Join(root_, "install")));
+  ExpectLastLine(second.back(), "1 file moved, 0 not moved, 1 kept, 1 directory left");
+}
+
+// Without the switch nothing is written anywhere: not in the working directory, the backup,
+// the installation or the temporary directory.
+TEST_F(ProgramLog, NoSwitchWritesNothing) {
+  Run("/VERYSILENT /SUPPRESSMSGBOXES");
+  ExpectRestored();
+  ExpectNothingElse();
+}
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "platform/posix/fault.h"
 #include "restore/entry.h"
+#include "test/log_lines.h"
 #include "test/posix_support.h"
 #include "test/support.h"
 #include "test/temp_root.h"
@@ -158,18 +159,42 @@ class RetryTable : public RegisteredInTempRoot, public ::testing::WithParamInter
   }
 };
 
+// The log records each walk, why the next one began, and the held file's error on each walk
+// that could not move it.
 TEST_P(RetryTable, WalksAgainOnlyForHeldFiles) {
   const RetryCase& c = GetParam();
+  const std::string install = support::Join(root_, "install");
   MakeTree("backup", kRetryBackup);
   MakeTree("install", kRetryInstall);
-  support::RegisterInstallPath(support::Join(root_, "install"));
+  support::RegisterInstallPath(install);
   FailNthCall(FaultPoint::kCount, 0);
   HoldFile("b/c", c.error, c.moves);
-  EXPECT_EQ(RestoreFromBackup(nullptr, nullptr, nullptr, 0), 0);
+  char command_line[] = "/LOG=log.txt";
+  EXPECT_EQ(RestoreFromBackup(nullptr, nullptr, command_line, 0), 0);
   EXPECT_EQ(HeldFileMoves(), c.walks);
   EXPECT_EQ(FaultCalls(FaultPoint::kSleep), c.waits);
   EXPECT_EQ(ReadTree("backup"), c.backup_after);
   EXPECT_EQ(ReadTree("install"), c.install_after);
+
+  std::vector<std::string> walks, expected_walks, held, expected_held;
+  for (const std::string& line : logtest::Lines(logtest::ReadText("log.txt"))) {
+    if (line.rfind("walk ", 0) == 0 || line.rfind("waiting ", 0) == 0) walks.push_back(line);
+    if (line.find("/b/c -> ") != std::string::npos) held.push_back(logtest::WithoutMessage(line));
+  }
+  const char* const waits[] = {"0.5", "2.0"};
+  for (int walk = 1; walk <= c.walks; ++walk) {
+    if (walk > 1) {
+      expected_walks.push_back(std::string("waiting ") + waits[walk - 2] +
+                               " s to walk again, since a file was held by another process");
+    }
+    expected_walks.push_back("walk " + std::to_string(walk) + ": backup -> " + install);
+    const bool failed = c.moves < 0 || walk <= c.moves;
+    expected_held.push_back((failed ? "not moved: " : "moved: ") + support::Join("backup", "b/c") +
+                            " -> " + support::Join(install, "b/c") +
+                            (failed ? ": error " + std::to_string(c.error) : ""));
+  }
+  EXPECT_EQ(walks, expected_walks);
+  EXPECT_EQ(held, expected_held);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RetryTable, ::testing::ValuesIn(kRetryCases),

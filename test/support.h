@@ -70,3 +70,12 @@ struct Run {
 Run RunProgram(const std::string& directory, const std::string& arguments = "");
 
 }  // namespace support
+
+namespace support {
+
+// Starts the program as RunProgram does, handing it `command_line` the way Windows hands a
+// program its command line; on POSIX the line is first split into the process's arguments by
+// Windows' rules, which the program's entry joins back.
+Run RunProgramWithCommandLine(const std::string& directory, const std::string& command_line);
+
+}  // namespace support

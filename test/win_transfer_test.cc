@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "restore/log.h"
 #include "restore/transfer.h"
+#include "test/log_lines.h"
 #include "test/support.h"
 #include "test/temp_root.h"
 
@@ -20,18 +22,28 @@ class WindowsTransfer : public InTempRoot {};
 // replaced nor moved. Whichever side is in use, the installed file must stay intact and its
 // replacement stay in the backup for the next run. (Deleting the installed file first, then
 // moving, loses it whenever the backup's file is the one in use.)
+// The log names the error of the side in use: replacing a held file is refused (5), moving one
+// is a sharing violation (32).
 TEST_F(WindowsTransfer, FileInUseKeepsInstalledFile) {
-  for (const char* in_use_path : {"install\\a", "backup\\a"}) {
+  for (const auto& [in_use_path, error] :
+       {std::pair{"install\\a", "5"}, std::pair{"backup\\a", "32"}}) {
     SCOPED_TRACE(in_use_path);
     MakeTree("backup", "a=new b=new");
     MakeTree("install", "a=old b=old");
     HANDLE in_use =
         CreateFileA(in_use_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(in_use, INVALID_HANDLE_VALUE);
-    MoveTree("backup", "install");
+    {
+      Log log;
+      ASSERT_TRUE(log.Open("log.txt", ""));
+      MoveTree("backup", "install", &log);
+    }
     CloseHandle(in_use);
     EXPECT_EQ(ReadTree("backup"), "a=new");
     EXPECT_EQ(ReadTree("install"), "a=old b=new");
+    EXPECT_EQ(logtest::Events(logtest::Lines(logtest::ReadText("log.txt"))),
+              logtest::Expected(std::string("not-moved:a:") + error + " moved:b left::145"));
+    DeleteFileA("log.txt");
 
     MoveTree("backup", "install");
     EXPECT_EQ(ReadTree("backup"), "-");

@@ -19,6 +19,7 @@ enum class FaultPoint {
   kSetAttributes,    // SetFileAttributesA fails.
   kRemoveDirectory,  // RemoveDirectoryA fails.
   kSleep,            // Sleep: never fails, only counts the waits.
+  kWriteFile,        // WriteFile fails with ERROR_DISK_FULL, writing nothing.
   kCount,
 };
 

@@ -172,34 +172,87 @@ bool CopyContent(int in, int out, const struct stat& status) {
 }  // namespace
 
 DWORD Win32Error(int error) {
+  // Every errno that the calls of this layer can give, each as Windows reports the same fault,
+  // so that a report names the real cause.
   switch (error) {
     case ENOENT:
       return ERROR_FILE_NOT_FOUND;
     case ENOTDIR:
       return ERROR_PATH_NOT_FOUND;
+    case EMFILE:
+    case ENFILE:
+      return ERROR_TOO_MANY_OPEN_FILES;
     case EACCES:
     case EPERM:
     case EISDIR:
-    case EROFS:
+    case ENOKEY:
+    case EKEYEXPIRED:
+    case EKEYREVOKED:
       return ERROR_ACCESS_DENIED;
-    case EEXIST:
-      return ERROR_ALREADY_EXISTS;
-    case ENOTEMPTY:
-      return ERROR_DIR_NOT_EMPTY;
-    case EXDEV:
-      return ERROR_NOT_SAME_DEVICE;
+    case EBADF:
+      return ERROR_INVALID_HANDLE;
     case ENOMEM:
       return ERROR_NOT_ENOUGH_MEMORY;
-    case ENOSPC:
-    case EDQUOT:
-      return ERROR_DISK_FULL;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
+    case EXDEV:
+      return ERROR_NOT_SAME_DEVICE;
+    case EROFS:
+      return ERROR_WRITE_PROTECT;
+    case ENOMEDIUM:
+      return ERROR_NOT_READY;
+    // A lease or a mandatory lock that another process holds.
+    case EAGAIN:
     case EBUSY:
     case ETXTBSY:
       return ERROR_SHARING_VIOLATION;
+    case EOPNOTSUPP:
+    case ENOSYS:
+      return ERROR_NOT_SUPPORTED;
+    case ENXIO:
+    case ENODEV:
+      return ERROR_DEV_NOT_EXIST;
+    case ENOTCONN:
+    case ECONNRESET:
+    case ECONNABORTED:
+    case ENETDOWN:
+    case ENETUNREACH:
+    case EHOSTDOWN:
+    case EHOSTUNREACH:
+    case ENOLINK:
+    case ECOMM:
+    case EREMOTEIO:
+      return ERROR_UNEXP_NET_ERR;
+    case EEXIST:
+      return ERROR_ALREADY_EXISTS;
     case EINVAL:
       return ERROR_INVALID_PARAMETER;
+    case ENOSPC:
+    case EDQUOT:
+      return ERROR_DISK_FULL;
+    case ETIMEDOUT:
+      return ERROR_SEM_TIMEOUT;
+    case ERANGE:
+      return ERROR_INSUFFICIENT_BUFFER;
+    case EILSEQ:
+      return ERROR_INVALID_NAME;
+    case ENOTEMPTY:
+      return ERROR_DIR_NOT_EMPTY;
+    case ENAMETOOLONG:
+      return ERROR_FILENAME_EXCED_RANGE;
+    case EFBIG:
+    case EOVERFLOW:
+      return ERROR_FILE_TOO_LARGE;
+    case EINTR:
+      return ERROR_OPERATION_ABORTED;
+    case EFAULT:
+      return ERROR_NOACCESS;
+    case ESTALE:
+      return ERROR_FILE_INVALID;
+    case EIO:
+      return ERROR_IO_DEVICE;
+    case EMLINK:
+      return ERROR_TOO_MANY_LINKS;
+    case EUCLEAN:
+      return ERROR_FILE_CORRUPT;
     case ELOOP:
       return ERROR_CANT_RESOLVE_FILENAME;
     default:
@@ -258,7 +311,8 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* entry) {
 
   DIR* dir = opendir(directory);
   if (!dir) {
-    last_error = Win32Error(errno);
+    // The directory is a step of the pattern's path, so Windows reports it as a path not found.
+    last_error = errno == ENOENT ? ERROR_PATH_NOT_FOUND : Win32Error(errno);
     return INVALID_HANDLE_VALUE;
   }
   const dirent* member = Next(dir);
@@ -302,7 +356,12 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
   // on POSIX that is the directory's to decide.
   const int result =
       replace ? rename(from, to) : renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
-  if (result != 0) return FailErrno();
+  if (result != 0) {
+    // A missing destination directory, as Windows tells it apart from a missing file.
+    struct stat status;
+    if (errno == ENOENT && lstat(from, &status) == 0) return Fail(ERROR_PATH_NOT_FOUND);
+    return FailErrno();
+  }
   if ((flags & MOVEFILE_WRITE_THROUGH) && !FlushDirectoryOf(to)) return FailErrno();
   return TRUE;
 }

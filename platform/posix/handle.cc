@@ -101,6 +101,7 @@ BOOL WriteFile(HANDLE file, const void* data, DWORD size, LPDWORD written, void*
   if (written) *written = 0;
   if (fd < 0) return Fail(ERROR_INVALID_HANDLE);
   if (overlapped != nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  if (FaultInjected(FaultPoint::kWriteFile)) return Fail(ERROR_DISK_FULL);
   const char* bytes = static_cast<const char*>(data);
   DWORD done = 0;
   while (done < size) {

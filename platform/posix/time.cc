@@ -1,4 +1,4 @@
-// Waiting, over POSIX clocks.
+// Waiting and the clocks, over POSIX clocks.
 #include <time.h>
 
 #include <cerrno>
@@ -13,4 +13,22 @@ void Sleep(DWORD milliseconds) {
   // A signal cuts nanosleep short; the rest is slept.
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
+}
+
+void GetLocalTime(SYSTEMTIME* time) {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm local{};
+  localtime_r(&now.tv_sec, &local);
+  *time = {static_cast<WORD>(local.tm_year + 1900), static_cast<WORD>(local.tm_mon + 1),
+           static_cast<WORD>(local.tm_wday),        static_cast<WORD>(local.tm_mday),
+           static_cast<WORD>(local.tm_hour),        static_cast<WORD>(local.tm_min),
+           static_cast<WORD>(local.tm_sec),         static_cast<WORD>(now.tv_nsec / 1000000)};
+}
+
+ULONGLONG GetTickCount64() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<ULONGLONG>(now.tv_sec) * 1000u +
+         static_cast<ULONGLONG>(now.tv_nsec) / 1000000u;
 }

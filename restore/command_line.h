@@ -1,0 +1,19 @@
+// The program's command line, split into arguments as Windows programs split theirs.
+#pragma once
+
+#include <cstddef>
+
+// Reads the first argument of `line`, a command line without the program's name, by the rules
+// of CommandLineToArgvW. Spaces and tabs outside quotes separate arguments. A double quote
+// opens quoting, or closes it; inside quoting, two double quotes in a row stand for one
+// literal double quote and close it. A run of 2n backslashes before a double quote gives n
+// backslashes, the quote then acting as above; 2n + 1 backslashes give n backslashes and a
+// literal double quote. Backslashes before anything else stand for themselves. So
+// /LOG="C:\my dir\x.log" and "/LOG=C:\my dir\x.log" are the same argument, and "" is an empty
+// one.
+//
+// Writes as much of the argument as fits into `argument` (`size` bytes, at least 1), always
+// terminated, and its whole length to `*length`, so that a caller can tell a cut argument.
+// Returns where the rest of the line begins, or nullptr (writing nothing) when `line` is nullptr
+// or holds no further argument.
+const char* NextArgument(const char* line, char* argument, std::size_t size, std::size_t* length);

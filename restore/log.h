@@ -1,0 +1,96 @@
+// The log a restore keeps on request: what each call returned, one event a line, appended to a
+// file. Off unless asked for; when off, the restore makes no call and formats nothing for it.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/resource.h"
+#include "platform/win32.h"
+
+// What a restore met, one line of the log each. The walk's events name `path` (and `other`) as
+// each says. An event marked "error" reports the thread's last error, so it is noted straight
+// after the call that failed.
+enum class Event {
+  // The registration. `path` is unused.
+  kFound,         // The value names the installation directory `other`.
+  kNoKey,         // The key did not open; `number` is RegOpenKeyExA's result.
+  kNotRead,       // The value could not be read; `number` is RegQueryValueExA's result.
+  kNotString,     // The value is of type `number`, not REG_SZ.
+  kEmpty,         // The value holds an empty string, or no data.
+  kUnterminated,  // The value fills the whole buffer without a terminator.
+  // The walks.
+  kWalk,        // A walk of the directory `path` into `other` begins.
+  kWaiting,     // `number` milliseconds pass before the next walk, since a file was held.
+  kMoved,       // The file `path` was moved onto `other`.
+  kCopied,      // The file `path` was copied across volumes onto `other`, then deleted.
+  kNotMoved,    // The file `path` was not moved onto `other`: error.
+  kInBoth,      // The file `path` was copied across volumes onto `other` but not deleted: error.
+  kKeptDot,     // The member `other` of the directory `path` stays: its name begins with ".".
+  kKeptName,    // `path` stays: the system would not address its name faithfully.
+  kNotEntered,  // The linked directory `path` was not entered: it may lead back into the walk.
+  kNoMemory,    // The member `other` of the directory `path` was skipped: no heap for its path.
+  kNoRoom,      // The directory `path` was skipped: no room for its search pattern.
+  kNotListed,   // The directory `path` could not be listed: error.
+  kListEnded,   // The listing of `path` ended: error, noted only if not the list's end.
+  kRemoved,     // The directory `path` was removed.
+  kLeft,        // The directory `path` was not removed: error.
+};
+
+// The log's file and a buffer of 64 KiB for it: each full buffer is one write, and Close
+// writes the rest, so memory stays flat however large the tree. If the file cannot be opened
+// there is no log; if a write fails the log stops there. Neither changes the restore, and
+// noting an event keeps the thread's last error.
+class Log {
+ public:
+  Log() = default;
+  Log(const Log&) = delete;
+  Log& operator=(const Log&) = delete;
+  ~Log() { Close(); }
+
+  // Opens the file `path` to append to it, making it if missing, and writes the run's first
+  // line: the local time, the program's version, the current directory and `command_line`
+  // (nullptr for none). Returns false, the log staying off, when it cannot be opened.
+  bool Open(const char* path, const char* command_line);
+  // Writes the last line (the counts, and the time since Open), then the rest of the buffer,
+  // and closes the file. Does nothing when the log is off.
+  void Close();
+
+  // Records `event`, as the Event it is describes `path`, `other` and `number`.
+  void Note(Event event, const char* path, const char* other, DWORD number);
+  // Records the registration's outcome `event` for the value `value` of the key `key`.
+  void NoteRegistry(Event event, const char* key, const char* value, const char* directory,
+                    DWORD number);
+
+ private:
+  void Put(const char* text, std::size_t length);
+  void Put(const char* text);
+  void PutPath(const char* path);
+  void PutNumber(unsigned long long number, int digits = 1);
+  void PutError(DWORD error);
+  void EndLine();
+  void Flush();
+
+  unique_hfile file_;
+  ULONGLONG start_ = 0;
+  unsigned walks_ = 0;
+  // Files moved over all walks; what stayed behind in the last walk.
+  unsigned long moved_ = 0;
+  unsigned long not_moved_ = 0;
+  unsigned long kept_ = 0;
+  unsigned long left_ = 0;
+  std::size_t used_ = 0;
+  char buffer_[64 * 1024];
+};
+
+// Records `event` in `log`, if one is kept (nullptr: none, and nothing is done).
+inline void Note(Log* log, Event event, const char* path, const char* other = nullptr,
+                 DWORD number = 0) {
+  if (log != nullptr) log->Note(event, path, other, number);
+}
+
+// Finds the log switch on `command_line` (a command line without the program's name, split as
+// NextArgument splits it; nullptr for none): "/LOG=path", or "/LOG" alone for
+// restore-backup.log in the system's temporary directory, in any case; the last one counts.
+// Writes the path of the log it asks for into `path` and returns true; returns false when there
+// is no switch, or its path is empty or longer than MAX_PATH - 1.
+bool LogPath(const char* command_line, char (&path)[MAX_PATH]);
