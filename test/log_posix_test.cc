@@ -348,7 +348,7 @@ const PosixEventCase kPosixEventCases[] = {
     {"AcrossVolumes", "a=new", "a=old", true, FaultPoint::kCount, 0, "-", "a=new",
      "copied:a removed:"},
     {"AcrossVolumesNotDeleted", "a=new", "a=old", true, FaultPoint::kDeleteFile, 1, "a=new",
-     "a=new", "in-both:a:32 left::145"},
+     "a=new", "in-both:a:19 left::145"},
     {"NoMemoryForAPath", "a=1", "", false, FaultPoint::kHeapAlloc, 1, "a=1", "",
      "no-memory:a left::145"},
     {"ListingEndsEarly", "", "", false, FaultPoint::kFindNext, 1, "-", "",
