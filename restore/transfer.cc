@@ -88,6 +88,17 @@ bool Unfaithful(const char* name, const char* to) {
   return !EqualNoCase(found.cFileName, name);
 }
 
+// True unless `from` and `to` are known to be two files, or `to` does not exist: a link to the
+// very file it would replace, or one file reached by two routes (a bind mount, a second drive
+// letter for one volume). Moving or copying it over itself would leave a link to itself, or delete
+// the only copy. A `from` that cannot be opened (a dangling link) is not known either.
+bool MayBeOneFile(const char* from, const char* to) {
+  Identity source, destination;
+  if (!IdentityOf(from, &source)) return true;
+  if (IdentityOf(to, &destination)) return source == destination;
+  return GetLastError() != ERROR_FILE_NOT_FOUND;
+}
+
 // Removes a temporary copy that could not be placed, keeping the error that stopped it.
 void Discard(const char* temporary, bool read_only) {
   const DWORD error = GetLastError();
@@ -103,15 +114,7 @@ void Discard(const char* temporary, bool read_only) {
 // the whole new one, and the file is never in neither place. On failure nothing is changed,
 // except that if `from` cannot be deleted at the end the file is in both places.
 bool MoveAcrossVolumes(const char* from, const char* to, DWORD attributes) {
-  // Two routes to one file (a bind mount, a second drive letter for one volume): copying it
-  // over itself and then deleting it would lose it.
-  Identity source, destination;
-  if (!IdentityOf(from, &source)) return false;
-  if (IdentityOf(to, &destination)) {
-    if (source == destination) return false;
-  } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
-    return false;
-  }
+  if (MayBeOneFile(from, to)) return false;
 
   const char* last = std::strrchr(to, kPathSeparator);
   const std::size_t directory_length = static_cast<std::size_t>(last - to);
@@ -193,6 +196,12 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
       return;
     }
     Walk(from.get(), to.get(), &level, result);
+    return;
+  }
+  // A link is moved as itself, so one that leads to its own destination would replace the file
+  // it leads to. Only a link costs the check.
+  if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+      MayBeOneFile(from.get(), to.get())) {
     return;
   }
   MoveOneFile(from.get(), to.get(), entry.dwFileAttributes, result);

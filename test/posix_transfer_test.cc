@@ -166,6 +166,15 @@ const HostileCase kHostileCases[] = {
      false,
      nullptr},
     {"FifoAcrossFileSystems", {"a=new"}, {"a=old"}, "", "a=new", true, "pipe"},
+    // A link to the very file it would replace: moved over it, it would leave a link to itself
+    // and the installed file would be gone. A link that leads nowhere stays too.
+    {"LinkToItsOwnDestination",
+     {"a->../install/a", "d/b->../../install/d/b", "c=new", "e->../nowhere"},
+     {"a=old", "d/b=old", "c=old", "e=old"},
+     "a->../install/a d/b->../../install/d/b e->../nowhere",
+     "a=old c=new d/b=old e=old",
+     false,
+     nullptr},
 };
 
 void PrintTo(const HostileCase& c, std::ostream* out) {
