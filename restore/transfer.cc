@@ -7,19 +7,79 @@
 
 namespace {
 
-// A directory on the path being walked, innermost first: what a linked directory is checked
-// against before it is entered.
-struct Level {
-  const char* source;
-  const Level* up;
-};
-
 // Where a file lies: two routes to one file give the same three numbers.
 struct Identity {
   DWORD volume;
   DWORD index_high;
   DWORD index_low;
   bool operator==(const Identity&) const = default;
+};
+
+// The linked directories one walk has entered, so that each is entered once however many links
+// lead to it: links that branch and meet again (each of many directories linking twice to the
+// next) would otherwise walk the last directory once for every route, twice as often for each
+// level. An open-addressed table on the process heap, so that a look-up costs the same however
+// many links the tree holds.
+class EnteredDirectories {
+ public:
+  EnteredDirectories() = default;
+  EnteredDirectories(const EnteredDirectories&) = delete;
+  EnteredDirectories& operator=(const EnteredDirectories&) = delete;
+  ~EnteredDirectories() { HeapFree(GetProcessHeap(), 0, slots_); }
+
+  // Records `identity`. False when it was recorded before, or when the heap has no room for it:
+  // a directory that cannot be recorded is not entered.
+  bool Add(const Identity& identity) {
+    if (2 * (count_ + 1) > capacity_ && !Grow()) return false;
+    Slot* slot = Find(identity);
+    if (slot->used) return false;
+    *slot = {identity, true};
+    ++count_;
+    return true;
+  }
+
+ private:
+  struct Slot {
+    Identity identity;
+    bool used;
+  };
+
+  Slot* Find(const Identity& identity) const {
+    std::size_t i = (identity.index_low * 2654435761u ^ identity.index_high ^ identity.volume);
+    for (i &= capacity_ - 1; slots_[i].used && !(slots_[i].identity == identity);) {
+      i = (i + 1) & (capacity_ - 1);
+    }
+    return &slots_[i];
+  }
+
+  // Doubles the table (capacity_ stays a power of two), keeping what it holds.
+  bool Grow() {
+    const std::size_t capacity = capacity_ == 0 ? 16 : 2 * capacity_;
+    Slot* slots = static_cast<Slot*>(HeapAlloc(GetProcessHeap(), 0, capacity * sizeof(Slot)));
+    if (slots == nullptr) return false;
+    for (std::size_t i = 0; i < capacity; ++i) slots[i].used = false;
+    Slot* const old = slots_;
+    const std::size_t old_capacity = capacity_;
+    slots_ = slots;
+    capacity_ = capacity;
+    for (std::size_t i = 0; i < old_capacity; ++i) {
+      if (old[i].used) *Find(old[i].identity) = old[i];
+    }
+    HeapFree(GetProcessHeap(), 0, old);
+    return true;
+  }
+
+  Slot* slots_ = nullptr;
+  std::size_t capacity_ = 0;
+  std::size_t count_ = 0;
+};
+
+// A directory on the path being walked, innermost first: what a linked directory is checked
+// against before it is entered, with the linked directories the whole walk has entered.
+struct Level {
+  const char* source;
+  const Level* up;
+  EnteredDirectories& entered;
 };
 
 // The prefix of the temporary copy a cross-volume move places beside its destination, so that
@@ -59,16 +119,17 @@ bool IdentityOf(const char* path, Identity* identity) {
   return true;
 }
 
-// True unless the linked directory `path` is known to be none of the directories being walked:
-// entering one of them would walk the same tree again and again, each time one level deeper.
-bool MayLoop(const char* path, const Level* level) {
+// True unless the linked directory `path` is known to be none of the directories being walked
+// and none that this walk entered through a link before; records it otherwise. Entering one being
+// walked would walk the same tree again and again, each time one level deeper.
+bool MayWalkAgain(const char* path, const Level& level) {
   Identity target;
   if (!IdentityOf(path, &target)) return true;
-  for (; level != nullptr; level = level->up) {
-    Identity above;
-    if (!IdentityOf(level->source, &above) || above == target) return true;
+  for (const Level* above = &level; above != nullptr; above = above->up) {
+    Identity identity;
+    if (!IdentityOf(above->source, &identity) || identity == target) return true;
   }
-  return false;
+  return !level.entered.Add(target);
 }
 
 // True when the names the system would address by `name` may not be `name` itself: Windows
@@ -177,7 +238,8 @@ void MoveOneFile(const char* from, const char* to, DWORD attributes, WalkResult&
   if (Held(GetLastError())) result.held = true;
 }
 
-void Walk(const char* source, const char* destination, const Level* up, WalkResult& result);
+void Walk(const char* source, const char* destination, const Level* up, EnteredDirectories& entered,
+          WalkResult& result);
 
 // Moves one member of `level`'s directory (found by the enumeration) into `destination`.
 void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DATAA& entry,
@@ -190,12 +252,13 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
   if (!to) return;
   if (Unfaithful(entry.cFileName, to.get())) return;
   if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-    // Links to directories are walked, but never back into the tree being walked. Only a link
-    // costs the check, so a tree without links makes no call for it.
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && MayLoop(from.get(), &level)) {
+    // Links to directories are walked, but never back into the tree being walked, nor twice into
+    // one directory. Only a link costs the check, so a tree without links makes no call for it.
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        MayWalkAgain(from.get(), level)) {
       return;
     }
-    Walk(from.get(), to.get(), &level, result);
+    Walk(from.get(), to.get(), &level, level.entered, result);
     return;
   }
   // A link is moved as itself, so one that leads to its own destination would replace the file
@@ -207,7 +270,8 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
   MoveOneFile(from.get(), to.get(), entry.dwFileAttributes, result);
 }
 
-void Walk(const char* source, const char* destination, const Level* up, WalkResult& result) {
+void Walk(const char* source, const char* destination, const Level* up, EnteredDirectories& entered,
+          WalkResult& result) {
   // The pattern is the source, a separator, "*" and the terminator; a longer source is skipped
   // rather than truncated, which would enumerate some other directory.
   char pattern[MAX_PATH];
@@ -218,7 +282,7 @@ void Walk(const char* source, const char* destination, const Level* up, WalkResu
   pattern[length + 1] = '*';
   pattern[length + 2] = '\0';
 
-  const Level level{source, up};
+  const Level level{source, up, entered};
   WIN32_FIND_DATAA entry;
   {
     const unique_hfind find(FindFirstFileA(pattern, &entry));
@@ -235,6 +299,7 @@ void Walk(const char* source, const char* destination, const Level* up, WalkResu
 
 WalkResult MoveTree(const char* source, const char* destination) {
   WalkResult result;
-  Walk(source, destination, nullptr, result);
+  EnteredDirectories entered;
+  Walk(source, destination, nullptr, entered, result);
   return result;
 }

@@ -135,11 +135,29 @@ struct HostileCase {
   const char* name;
   std::vector<std::string> backup;  // Below the working directory's "backup".
   std::vector<std::string> install;
-  const char* backup_after;
-  const char* install_after;
+  std::string backup_after;
+  std::string install_after;
   bool backup_elsewhere;  // The backup on another file system than the installation.
   const char* fifo;       // A FIFO made in the backup at this path, which must stay.
 };
+
+// `levels` directories, each linking twice to the next, and a file in the last: 2^levels routes
+// lead to it, and a walk that took each would never end.
+HostileCase LinksThatBranchAndMeet(int levels) {
+  HostileCase c{"LinksThatBranchAndMeet", {}, {}, "", "", false, nullptr};
+  const std::string last = "d" + std::to_string(levels);
+  for (int level = 0; level < levels; ++level) {
+    const std::string next = "->../d" + std::to_string(level + 1);
+    for (const char* link : {"/a", "/b"}) {
+      c.backup.push_back("d" + std::to_string(level) + link + next);
+    }
+  }
+  c.backup_after = support::Describe(c.backup);
+  c.backup.push_back(last + "/f=new");
+  c.install = {last + "/f=old"};
+  c.install_after = last + "/f=new";
+  return c;
+}
 
 const HostileCase kHostileCases[] = {
     // Two links to "." branch the walk at every level until the path limit: exponential.
@@ -175,6 +193,7 @@ const HostileCase kHostileCases[] = {
      "a=old c=new d/b=old e=old",
      false,
      nullptr},
+    LinksThatBranchAndMeet(30),
 };
 
 void PrintTo(const HostileCase& c, std::ostream* out) {
