@@ -187,7 +187,9 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 // or CREATE_ALWAYS (which empties it). `share` and `security` are ignored. Only a regular file
 // is opened, or a directory with FILE_FLAG_BACKUP_SEMANTICS and no write access (otherwise
 // ERROR_ACCESS_DENIED); a FIFO, device or socket fails with ERROR_NOT_SUPPORTED, and no open
-// ever blocks on one. Returns INVALID_HANDLE_VALUE on failure.
+// ever blocks on one. With access 0 and OPEN_EXISTING the file is not opened for reading or
+// writing, only named (a FIFO or device never sees an open): the handle serves
+// GetFileInformationByHandle. Returns INVALID_HANDLE_VALUE on failure.
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE template_file);
 BOOL CloseHandle(HANDLE handle);

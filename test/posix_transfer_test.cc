@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -138,7 +139,7 @@ struct HostileCase {
   std::string backup_after;
   std::string install_after;
   bool backup_elsewhere;  // The backup on another file system than the installation.
-  const char* fifo;       // A FIFO made in the backup at this path, which must stay.
+  const char* fifo;       // A FIFO made in the backup at this path, which must stay unopened.
 };
 
 // `levels` directories, each linking twice to the next, and a file in the last: 2^levels routes
@@ -203,11 +204,28 @@ void PrintTo(const HostileCase& c, std::ostream* out) {
 class HostileTree : public RegisteredInTempRoot, public ::testing::WithParamInterface<HostileCase> {
  protected:
   void TearDown() override {
+    if (writer_ > 0) {
+      kill(writer_, SIGKILL);
+      waitpid(writer_, nullptr, 0);
+    }
     if (!elsewhere_.empty()) support::RemoveTree(elsewhere_);
     RegisteredInTempRoot::TearDown();
   }
   std::string elsewhere_;
+  pid_t writer_ = -1;  // A process waiting to write to the row's FIFO.
 };
+
+// True once the process `pid` waits in open() (for a FIFO's other end), within two seconds.
+bool WaitingInOpen(pid_t pid) {
+  const std::string call = std::to_string(SYS_openat) + " ";
+  for (int waited = 0; waited < 200; ++waited) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");
+    std::string line;
+    if (std::getline(in, line) && line.rfind(call, 0) == 0) return true;
+    usleep(10 * 1000);
+  }
+  return false;
+}
 
 TEST_P(HostileTree, EndsPromptlyAndMovesByTheRules) {
   const HostileCase& c = GetParam();
@@ -222,8 +240,15 @@ TEST_P(HostileTree, EndsPromptlyAndMovesByTheRules) {
   const std::string backup = support::Join(work, "backup");
   MakeTree(backup, c.backup);
   MakeTree("install", c.install);
+  // A writer waits on the FIFO: opening it, even without blocking, would let the writer in and
+  // then leave it writing to nobody, as opening a device node can rewind a tape or arm a watchdog.
   if (c.fifo) {
-    ASSERT_EQ(mkfifo(support::Join(backup, c.fifo).c_str(), 0644), 0);
+    const std::string fifo = support::Join(backup, c.fifo);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    writer_ = fork();
+    ASSERT_GE(writer_, 0);
+    if (writer_ == 0) _exit(open(fifo.c_str(), O_WRONLY) >= 0 ? 0 : 1);
+    ASSERT_TRUE(WaitingInOpen(writer_));
   }
   support::RegisterInstallPath(support::Join(root_, "install"));
 
@@ -239,6 +264,8 @@ TEST_P(HostileTree, EndsPromptlyAndMovesByTheRules) {
   }
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   if (c.fifo) {
+    int writer_status = 0;
+    EXPECT_EQ(waitpid(writer_, &writer_status, WNOHANG), 0) << "the FIFO was opened";
     struct stat fifo;
     EXPECT_EQ(lstat(support::Join(backup, c.fifo).c_str(), &fifo), 0);
     EXPECT_TRUE(S_ISFIFO(fifo.st_mode));
