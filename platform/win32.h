@@ -199,7 +199,8 @@ BOOL WriteFile(HANDLE file, const void* data, DWORD size, LPDWORD written, void*
 // Puts the file's (or directory's) data on disk.
 BOOL FlushFileBuffers(HANDLE file);
 // The file's identity (dwVolumeSerialNumber and nFileIndexHigh/Low: two routes to one file give
-// the same three), size, link count and times. dwFileAttributes holds only the directory bit.
+// the same three), size, link count and times. dwFileAttributes holds only the directory bit, or
+// FILE_ATTRIBUTE_READONLY for a file whose owner may not write it.
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
 
 // Suspends the thread for at least `milliseconds`.

@@ -108,7 +108,7 @@ bool EqualNoCase(const char* a, const char* b) {
 }
 
 // Opens `path` (a link is followed) only to learn where it lies. Fails for a missing path.
-bool IdentityOf(const char* path, Identity* identity) {
+bool IdentityOf(const char* path, Identity* identity, DWORD* attributes = nullptr) {
   const unique_hfile file(CreateFileA(path, 0,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -116,6 +116,7 @@ bool IdentityOf(const char* path, Identity* identity) {
   if (!file || !GetFileInformationByHandle(file.get(), &information)) return false;
   *identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh,
                information.nFileIndexLow};
+  if (attributes != nullptr) *attributes = information.dwFileAttributes;
   return true;
 }
 
@@ -153,9 +154,9 @@ bool Unfaithful(const char* name, const char* to) {
 // very file it would replace, or one file reached by two routes (a bind mount, a second drive
 // letter for one volume). Moving or copying it over itself would leave a link to itself, or delete
 // the only copy. A `from` that cannot be opened (a dangling link) is not known either.
-bool MayBeOneFile(const char* from, const char* to) {
+bool MayBeOneFile(const char* from, const char* to, DWORD* attributes = nullptr) {
   Identity source, destination;
-  if (!IdentityOf(from, &source)) return true;
+  if (!IdentityOf(from, &source, attributes)) return true;
   if (IdentityOf(to, &destination)) return source == destination;
   return GetLastError() != ERROR_FILE_NOT_FOUND;
 }
@@ -175,7 +176,11 @@ void Discard(const char* temporary, bool read_only) {
 // the whole new one, and the file is never in neither place. On failure nothing is changed,
 // except that if `from` cannot be deleted at the end the file is in both places.
 bool MoveAcrossVolumes(const char* from, const char* to, DWORD attributes) {
-  if (MayBeOneFile(from, to)) return false;
+  // The read-only attribute as the open file has it, which the enumeration may not have reported
+  // (the POSIX layer reports a mode without the owner's write permission only here).
+  DWORD current = 0;
+  if (MayBeOneFile(from, to, &current)) return false;
+  attributes |= current & FILE_ATTRIBUTE_READONLY;
 
   const char* last = std::strrchr(to, kPathSeparator);
   const std::size_t directory_length = static_cast<std::size_t>(last - to);

@@ -1,6 +1,7 @@
 // Transfers that only POSIX file systems show here: links, and moves between file systems.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/mount.h>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/fault.h"
 #include "restore/transfer.h"
 #include "test/posix_support.h"
 #include "test/support.h"
@@ -72,6 +74,51 @@ TEST_F(PosixTransfer, MovesAcrossFileSystems) {
   EXPECT_EQ(moved.st_mode & 07777, 0640u);
   EXPECT_EQ(moved.st_mtim.tv_sec, 1234567890);
   support::RemoveTree(backup);
+}
+
+// Root's power to write any file set aside for one scope, so that a file's mode binds the
+// program as it binds every other user; restored when the scope ends.
+class WithoutOverride {
+ public:
+  WithoutOverride() : set_aside_(Set(false)) {}
+  ~WithoutOverride() {
+    if (set_aside_) Set(true);
+  }
+  bool set_aside() const { return set_aside_; }
+
+ private:
+  static bool Set(bool on) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (syscall(SYS_capget, &header, data) != 0) return false;
+    constexpr unsigned kOverride = 1u << CAP_DAC_OVERRIDE;
+    data[0].effective = on ? data[0].effective | kOverride : data[0].effective & ~kOverride;
+    return syscall(SYS_capset, &header, data) == 0;
+  }
+  bool set_aside_;
+};
+
+// A file its owner may not write (mode 0444) moves across volumes as it does on one, and keeps
+// its mode: the copy beside the destination is writable only while it is flushed.
+TEST_F(PosixTransfer, ReadOnlyFileAcrossVolumes) {
+  MakeTree("backup", "a=new d/b=new");
+  MakeTree("install", "a=old d/");
+  ASSERT_EQ(chmod("backup/a", 0444), 0);
+  ASSERT_EQ(chmod("backup/d/b", 0555), 0);
+  {
+    const WithoutOverride bound;
+    ASSERT_TRUE(bound.set_aside());
+    SeparateDirectoryVolumes(true);
+    MoveTree("backup", "install");
+    SeparateDirectoryVolumes(false);
+  }
+  EXPECT_EQ(ReadTree("backup"), "-");
+  EXPECT_EQ(ReadTree("install"), "a=new d/b=new");
+  struct stat a, b;
+  ASSERT_EQ(stat("install/a", &a), 0);
+  ASSERT_EQ(stat("install/d/b", &b), 0);
+  EXPECT_EQ(a.st_mode & 07777, 0444u);
+  EXPECT_EQ(b.st_mode & 07777, 0555u);
 }
 
 // A file system mounted for one test (root may mount; elsewhere the test is skipped), unmounted

@@ -137,8 +137,11 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* informa
   const std::uint64_t device = status.st_dev, inode = status.st_ino;
   const std::uint64_t size = static_cast<std::uint64_t>(status.st_size);
   *information = {};
-  information->dwFileAttributes =
-      S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  // A file its owner may not write is read-only, as Windows' attribute: a copy of it cannot be
+  // opened for writing either, by anyone but root.
+  information->dwFileAttributes = S_ISDIR(status.st_mode)       ? FILE_ATTRIBUTE_DIRECTORY
+                                  : !(status.st_mode & S_IWUSR) ? FILE_ATTRIBUTE_READONLY
+                                                                : FILE_ATTRIBUTE_NORMAL;
   information->ftLastAccessTime = ToFileTime(status.st_atim);
   information->ftLastWriteTime = ToFileTime(status.st_mtim);
   information->ftCreationTime = information->ftLastWriteTime;
