@@ -224,7 +224,9 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 // or CREATE_ALWAYS (which empties it). `share` and `security` are ignored. Only a regular file
 // is opened, or a directory with FILE_FLAG_BACKUP_SEMANTICS and no write access (otherwise
 // ERROR_ACCESS_DENIED); a FIFO, device or socket fails with ERROR_NOT_SUPPORTED, and no open
-// ever blocks on one. Returns INVALID_HANDLE_VALUE on failure.
+// ever blocks on one. With access 0 and OPEN_EXISTING the file is not opened for reading or
+// writing, only named (a FIFO or device never sees an open): the handle serves
+// GetFileInformationByHandle. Returns INVALID_HANDLE_VALUE on failure.
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE template_file);
 BOOL CloseHandle(HANDLE handle);
@@ -234,7 +236,8 @@ BOOL WriteFile(HANDLE file, const void* data, DWORD size, LPDWORD written, void*
 // Puts the file's (or directory's) data on disk.
 BOOL FlushFileBuffers(HANDLE file);
 // The file's identity (dwVolumeSerialNumber and nFileIndexHigh/Low: two routes to one file give
-// the same three), size, link count and times. dwFileAttributes holds only the directory bit.
+// the same three), size, link count and times. dwFileAttributes holds only the directory bit, or
+// FILE_ATTRIBUTE_READONLY for a file whose owner may not write it.
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
 
 // Suspends the thread for at least `milliseconds`.

@@ -184,6 +184,18 @@ void Log::Note(Event event, const char* path, const char* other, DWORD number) {
               : " (its name holds \"~\" and may be the short name of another installed file)");
       break;
     }
+    case Event::kKeptLink:
+      ++kept_;
+      Put("kept: ");
+      PutPath(path);
+      Put(" (a link that leads to the file it would replace, or to nothing)");
+      break;
+    case Event::kNameTooLong:
+      ++kept_;
+      Put("kept: a member of ");
+      PutPath(path);
+      Put(" (its name fills the whole name field, with no room for a terminator)");
+      break;
     case Event::kNotEntered:
       ++kept_;
       Put("not entered: ");

@@ -28,6 +28,8 @@ enum class Event {
   kKeptDot,     // The member `other` of the directory `path` stays: its name begins with ".".
   kKeptName,    // `path` stays: the system would not address its name faithfully.
   kNotEntered,  // The linked directory `path` was not entered: it may lead back into the walk.
+  kKeptLink,    // The link `path` stays: it leads to the file it would replace, or to nothing.
+  kNameTooLong,  // A member of the directory `path` stays: its name fills the whole name field.
   kNoMemory,    // The member `other` of the directory `path` was skipped: no heap for its path.
   kNoRoom,      // The directory `path` was skipped: no room for its search pattern.
   kNotListed,   // The directory `path` could not be listed: error.

@@ -8,6 +8,73 @@
 
 namespace {
 
+// Where a file lies: two routes to one file give the same three numbers.
+struct Identity {
+  DWORD volume;
+  DWORD index_high;
+  DWORD index_low;
+  bool operator==(const Identity&) const = default;
+};
+
+// The linked directories one walk has entered, so that each is entered once however many links
+// lead to it: links that branch and meet again (each of many directories linking twice to the
+// next) would otherwise walk the last directory once for every route, twice as often for each
+// level. An open-addressed table on the process heap, so that a look-up costs the same however
+// many links the tree holds.
+class EnteredDirectories {
+ public:
+  EnteredDirectories() = default;
+  EnteredDirectories(const EnteredDirectories&) = delete;
+  EnteredDirectories& operator=(const EnteredDirectories&) = delete;
+  ~EnteredDirectories() { HeapFree(GetProcessHeap(), 0, slots_); }
+
+  // Records `identity`. False when it was recorded before, or when the heap has no room for it:
+  // a directory that cannot be recorded is not entered.
+  bool Add(const Identity& identity) {
+    if (2 * (count_ + 1) > capacity_ && !Grow()) return false;
+    Slot* slot = Find(identity);
+    if (slot->used) return false;
+    *slot = {identity, true};
+    ++count_;
+    return true;
+  }
+
+ private:
+  struct Slot {
+    Identity identity;
+    bool used;
+  };
+
+  Slot* Find(const Identity& identity) const {
+    std::size_t i = (identity.index_low * 2654435761u ^ identity.index_high ^ identity.volume);
+    for (i &= capacity_ - 1; slots_[i].used && !(slots_[i].identity == identity);) {
+      i = (i + 1) & (capacity_ - 1);
+    }
+    return &slots_[i];
+  }
+
+  // Doubles the table (capacity_ stays a power of two), keeping what it holds.
+  bool Grow() {
+    const std::size_t capacity = capacity_ == 0 ? 16 : 2 * capacity_;
+    Slot* slots = static_cast<Slot*>(HeapAlloc(GetProcessHeap(), 0, capacity * sizeof(Slot)));
+    if (slots == nullptr) return false;
+    for (std::size_t i = 0; i < capacity; ++i) slots[i].used = false;
+    Slot* const old = slots_;
+    const std::size_t old_capacity = capacity_;
+    slots_ = slots;
+    capacity_ = capacity;
+    for (std::size_t i = 0; i < old_capacity; ++i) {
+      if (old[i].used) *Find(old[i].identity) = old[i];
+    }
+    HeapFree(GetProcessHeap(), 0, old);
+    return true;
+  }
+
+  Slot* slots_ = nullptr;
+  std::size_t capacity_ = 0;
+  std::size_t count_ = 0;
+};
+
 // A directory on the path being walked, innermost first: what a linked directory is checked
 // against before it is entered.
 struct Level {
@@ -15,19 +82,12 @@ struct Level {
   const Level* up;
 };
 
-// One walk: what it found that its caller may act on, and the log it notes each outcome in
-// (nullptr: none).
+// One walk: what it found that its caller may act on, the log it notes each outcome in (nullptr:
+// none), and the linked directories it has entered.
 struct Walker {
   WalkResult result;
   Log* log;
-};
-
-// Where a file lies: two routes to one file give the same three numbers.
-struct Identity {
-  DWORD volume;
-  DWORD index_high;
-  DWORD index_low;
-  bool operator==(const Identity&) const = default;
+  EnteredDirectories entered;
 };
 
 // The prefix of the temporary copy a cross-volume move places beside its destination, so that
@@ -56,7 +116,7 @@ bool EqualNoCase(const char* a, const char* b) {
 }
 
 // Opens `path` (a link is followed) only to learn where it lies. Fails for a missing path.
-bool IdentityOf(const char* path, Identity* identity) {
+bool IdentityOf(const char* path, Identity* identity, DWORD* attributes = nullptr) {
   const unique_hfile file(CreateFileA(path, 0,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -64,19 +124,21 @@ bool IdentityOf(const char* path, Identity* identity) {
   if (!file || !GetFileInformationByHandle(file.get(), &information)) return false;
   *identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh,
                information.nFileIndexLow};
+  if (attributes != nullptr) *attributes = information.dwFileAttributes;
   return true;
 }
 
-// True unless the linked directory `path` is known to be none of the directories being walked:
-// entering one of them would walk the same tree again and again, each time one level deeper.
-bool MayLoop(const char* path, const Level* level) {
+// True unless the linked directory `path` is known to be none of the directories being walked
+// and none that this walk entered through a link before; records it otherwise. Entering one being
+// walked would walk the same tree again and again, each time one level deeper.
+bool MayWalkAgain(const char* path, const Level& level, EnteredDirectories& entered) {
   Identity target;
   if (!IdentityOf(path, &target)) return true;
-  for (; level != nullptr; level = level->up) {
-    Identity above;
-    if (!IdentityOf(level->source, &above) || above == target) return true;
+  for (const Level* above = &level; above != nullptr; above = above->up) {
+    Identity identity;
+    if (!IdentityOf(above->source, &identity) || identity == target) return true;
   }
-  return false;
+  return !entered.Add(target);
 }
 
 // True when the names the system would address by `name` may not be `name` itself: Windows
@@ -96,6 +158,17 @@ bool Unfaithful(const char* name, const char* to) {
   return !EqualNoCase(found.cFileName, name);
 }
 
+// True unless `from` and `to` are known to be two files, or `to` does not exist: a link to the
+// very file it would replace, or one file reached by two routes (a bind mount, a second drive
+// letter for one volume). Moving or copying it over itself would leave a link to itself, or delete
+// the only copy. A `from` that cannot be opened (a dangling link) is not known either.
+bool MayBeOneFile(const char* from, const char* to, DWORD* attributes = nullptr) {
+  Identity source, destination;
+  if (!IdentityOf(from, &source, attributes)) return true;
+  if (IdentityOf(to, &destination)) return source == destination;
+  return GetLastError() != ERROR_FILE_NOT_FOUND;
+}
+
 // Removes a temporary copy that could not be placed, keeping the error that stopped it.
 void Discard(const char* temporary, bool read_only) {
   const DWORD error = GetLastError();
@@ -112,15 +185,11 @@ void Discard(const char* temporary, bool read_only) {
 // except that if `from` cannot be deleted at the end the file is in both places: `*copied`
 // then says so.
 bool MoveAcrossVolumes(const char* from, const char* to, DWORD attributes, bool* copied) {
-  // Two routes to one file (a bind mount, a second drive letter for one volume): copying it
-  // over itself and then deleting it would lose it.
-  Identity source, destination;
-  if (!IdentityOf(from, &source)) return false;
-  if (IdentityOf(to, &destination)) {
-    if (source == destination) return false;
-  } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
-    return false;
-  }
+  // The read-only attribute as the open file has it, which the enumeration may not have reported
+  // (the POSIX layer reports a mode without the owner's write permission only here).
+  DWORD current = 0;
+  if (MayBeOneFile(from, to, &current)) return false;
+  attributes |= current & FILE_ATTRIBUTE_READONLY;
 
   const char* last = std::strrchr(to, kPathSeparator);
   const std::size_t directory_length = static_cast<std::size_t>(last - to);
@@ -199,19 +268,31 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
   if (entry.cFileName[0] == '.') {
     return Note(walker.log, Event::kKeptDot, level.source, entry.cFileName);
   }
+  // A name that fills the whole field has no terminator (Windows may so report a name longer
+  // than the field holds): it names no file faithfully, and reading on would leave the entry.
+  if (std::memchr(entry.cFileName, '\0', sizeof entry.cFileName) == nullptr) {
+    return Note(walker.log, Event::kNameTooLong, level.source);
+  }
   const unique_heap_str from = JoinPath(level.source, entry.cFileName);
   if (!from) return Note(walker.log, Event::kNoMemory, level.source, entry.cFileName);
   const unique_heap_str to = JoinPath(destination, entry.cFileName);
   if (!to) return Note(walker.log, Event::kNoMemory, level.source, entry.cFileName);
   if (Unfaithful(entry.cFileName, to.get())) return Note(walker.log, Event::kKeptName, from.get());
   if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-    // Links to directories are walked, but never back into the tree being walked. Only a link
-    // costs the check, so a tree without links makes no call for it.
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && MayLoop(from.get(), &level)) {
+    // Links to directories are walked, but never back into the tree being walked, nor twice into
+    // one directory. Only a link costs the check, so a tree without links makes no call for it.
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        MayWalkAgain(from.get(), level, walker.entered)) {
       return Note(walker.log, Event::kNotEntered, from.get());
     }
     Walk(from.get(), to.get(), &level, walker);
     return;
+  }
+  // A link is moved as itself, so one that leads to its own destination would replace the file
+  // it leads to. Only a link costs the check.
+  if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+      MayBeOneFile(from.get(), to.get())) {
+    return Note(walker.log, Event::kKeptLink, from.get());
   }
   MoveOneFile(from.get(), to.get(), entry.dwFileAttributes, walker);
 }
@@ -245,7 +326,7 @@ void Walk(const char* source, const char* destination, const Level* up, Walker& 
 }  // namespace
 
 WalkResult MoveTree(const char* source, const char* destination, Log* log) {
-  Walker walker{{}, log};
+  Walker walker{{}, log, {}};
   Note(log, Event::kWalk, source, destination);
   Walk(source, destination, nullptr, walker);
   return walker.result;

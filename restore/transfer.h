@@ -19,9 +19,11 @@ struct WalkResult {
 // denotes an installed file of another long name. A file that cannot be moved stays in the
 // source, and the installed file it would have replaced stays as it was; across volumes the file
 // is copied beside its destination, flushed and renamed over it before the source is deleted.
-// Links to directories are walked, except into a directory already being walked. The result
-// tells whether a file was held. Each outcome (a file moved or not, a member kept, a directory
-// removed or left) is noted in `log` if one is kept; nullptr keeps none.
+// A link to a file is moved as the link itself, except one that leads to the file it would
+// replace, or to nothing, which stays. Links to directories are walked, except into a directory
+// already being walked, and a directory that several links lead to is entered through the first
+// only. The result tells whether a file was held. Each outcome (a file moved or not, a member
+// kept, a directory removed or left) is noted in `log` if one is kept; nullptr keeps none.
 //
 // Both paths are used as given: relative ones resolve against the current directory, and a
 // trailing separator is kept (the joins then double it). A source whose path leaves no room for

@@ -2,6 +2,7 @@
 // without its replacement, the run still ends with status 0, and a second run finishes the job.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -36,8 +37,8 @@ struct FaultCase {
 };
 
 // The cross-volume rows fail each call of the copy path in turn: the temporary file, the copy
-// (before it starts and part way), the flush, the identity check, the rename and the deletion.
-// (The read-only attribute is never reported by the POSIX layer, so its calls are Wine's.)
+// (before it starts and part way), the read-only attribute (of "f", whose owner may not write
+// it), the flush, the identity check, the rename and the deletion.
 const FaultCase kFaultCases[] = {
     {"Move", FaultPoint::kMove, Volumes::kOne},
     {"RemoveDirectory", FaultPoint::kRemoveDirectory, Volumes::kOne},
@@ -49,6 +50,7 @@ const FaultCase kFaultCases[] = {
     {"TempFileName", FaultPoint::kTempFileName, Volumes::kEveryDirectory},
     {"CopyFile", FaultPoint::kCopyFile, Volumes::kEveryDirectory},
     {"CopyWrite", FaultPoint::kCopy, Volumes::kEveryDirectory},
+    {"SetAttributes", FaultPoint::kSetAttributes, Volumes::kEveryDirectory},
     {"CreateFile", FaultPoint::kCreateFile, Volumes::kEveryDirectory},
     {"Flush", FaultPoint::kFlush, Volumes::kEveryDirectory},
     {"FileInformation", FaultPoint::kFileInformation, Volumes::kEveryDirectory},
@@ -77,6 +79,7 @@ class FaultTable : public RegisteredInTempRoot, public ::testing::WithParamInter
     support::RemoveTree("install");
     MakeTree(support::Join(work_, "backup"), kBackup);
     MakeTree("install", kInstall);
+    EXPECT_EQ(chmod(support::Join(work_, "backup/f").c_str(), 0444), 0);
     support::ChangeDirectory(work_);
     FailNthCall(GetParam().point, n);
     EXPECT_EQ(RestoreFromBackup(nullptr, nullptr, nullptr, 0), 0);

@@ -1,10 +1,12 @@
 // Transfers that only POSIX file systems show here: links, and moves between file systems.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/fault.h"
 #include "restore/transfer.h"
 #include "test/posix_support.h"
 #include "test/support.h"
@@ -71,6 +74,51 @@ TEST_F(PosixTransfer, MovesAcrossFileSystems) {
   EXPECT_EQ(moved.st_mode & 07777, 0640u);
   EXPECT_EQ(moved.st_mtim.tv_sec, 1234567890);
   support::RemoveTree(backup);
+}
+
+// Root's power to write any file set aside for one scope, so that a file's mode binds the
+// program as it binds every other user; restored when the scope ends.
+class WithoutOverride {
+ public:
+  WithoutOverride() : set_aside_(Set(false)) {}
+  ~WithoutOverride() {
+    if (set_aside_) Set(true);
+  }
+  bool set_aside() const { return set_aside_; }
+
+ private:
+  static bool Set(bool on) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (syscall(SYS_capget, &header, data) != 0) return false;
+    constexpr unsigned kOverride = 1u << CAP_DAC_OVERRIDE;
+    data[0].effective = on ? data[0].effective | kOverride : data[0].effective & ~kOverride;
+    return syscall(SYS_capset, &header, data) == 0;
+  }
+  bool set_aside_;
+};
+
+// A file its owner may not write (mode 0444) moves across volumes as it does on one, and keeps
+// its mode: the copy beside the destination is writable only while it is flushed.
+TEST_F(PosixTransfer, ReadOnlyFileAcrossVolumes) {
+  MakeTree("backup", "a=new d/b=new");
+  MakeTree("install", "a=old d/");
+  ASSERT_EQ(chmod("backup/a", 0444), 0);
+  ASSERT_EQ(chmod("backup/d/b", 0555), 0);
+  {
+    const WithoutOverride bound;
+    ASSERT_TRUE(bound.set_aside());
+    SeparateDirectoryVolumes(true);
+    MoveTree("backup", "install");
+    SeparateDirectoryVolumes(false);
+  }
+  EXPECT_EQ(ReadTree("backup"), "-");
+  EXPECT_EQ(ReadTree("install"), "a=new d/b=new");
+  struct stat a, b;
+  ASSERT_EQ(stat("install/a", &a), 0);
+  ASSERT_EQ(stat("install/d/b", &b), 0);
+  EXPECT_EQ(a.st_mode & 07777, 0444u);
+  EXPECT_EQ(b.st_mode & 07777, 0555u);
 }
 
 // A file system mounted for one test (root may mount; elsewhere the test is skipped), unmounted
@@ -135,11 +183,29 @@ struct HostileCase {
   const char* name;
   std::vector<std::string> backup;  // Below the working directory's "backup".
   std::vector<std::string> install;
-  const char* backup_after;
-  const char* install_after;
+  std::string backup_after;
+  std::string install_after;
   bool backup_elsewhere;  // The backup on another file system than the installation.
-  const char* fifo;       // A FIFO made in the backup at this path, which must stay.
+  const char* fifo;       // A FIFO made in the backup at this path, which must stay unopened.
 };
+
+// `levels` directories, each linking twice to the next, and a file in the last: 2^levels routes
+// lead to it, and a walk that took each would never end.
+HostileCase LinksThatBranchAndMeet(int levels) {
+  HostileCase c{"LinksThatBranchAndMeet", {}, {}, "", "", false, nullptr};
+  const std::string last = "d" + std::to_string(levels);
+  for (int level = 0; level < levels; ++level) {
+    const std::string next = "->../d" + std::to_string(level + 1);
+    for (const char* link : {"/a", "/b"}) {
+      c.backup.push_back("d" + std::to_string(level) + link + next);
+    }
+  }
+  c.backup_after = support::Describe(c.backup);
+  c.backup.push_back(last + "/f=new");
+  c.install = {last + "/f=old"};
+  c.install_after = last + "/f=new";
+  return c;
+}
 
 const HostileCase kHostileCases[] = {
     // Two links to "." branch the walk at every level until the path limit: exponential.
@@ -166,6 +232,16 @@ const HostileCase kHostileCases[] = {
      false,
      nullptr},
     {"FifoAcrossFileSystems", {"a=new"}, {"a=old"}, "", "a=new", true, "pipe"},
+    // A link to the very file it would replace: moved over it, it would leave a link to itself
+    // and the installed file would be gone. A link that leads nowhere stays too.
+    {"LinkToItsOwnDestination",
+     {"a->../install/a", "d/b->../../install/d/b", "c=new", "e->../nowhere"},
+     {"a=old", "d/b=old", "c=old", "e=old"},
+     "a->../install/a d/b->../../install/d/b e->../nowhere",
+     "a=old c=new d/b=old e=old",
+     false,
+     nullptr},
+    LinksThatBranchAndMeet(30),
 };
 
 void PrintTo(const HostileCase& c, std::ostream* out) {
@@ -175,11 +251,28 @@ void PrintTo(const HostileCase& c, std::ostream* out) {
 class HostileTree : public RegisteredInTempRoot, public ::testing::WithParamInterface<HostileCase> {
  protected:
   void TearDown() override {
+    if (writer_ > 0) {
+      kill(writer_, SIGKILL);
+      waitpid(writer_, nullptr, 0);
+    }
     if (!elsewhere_.empty()) support::RemoveTree(elsewhere_);
     RegisteredInTempRoot::TearDown();
   }
   std::string elsewhere_;
+  pid_t writer_ = -1;  // A process waiting to write to the row's FIFO.
 };
+
+// True once the process `pid` waits in open() (for a FIFO's other end), within two seconds.
+bool WaitingInOpen(pid_t pid) {
+  const std::string call = std::to_string(SYS_openat) + " ";
+  for (int waited = 0; waited < 200; ++waited) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");
+    std::string line;
+    if (std::getline(in, line) && line.rfind(call, 0) == 0) return true;
+    usleep(10 * 1000);
+  }
+  return false;
+}
 
 TEST_P(HostileTree, EndsPromptlyAndMovesByTheRules) {
   const HostileCase& c = GetParam();
@@ -194,8 +287,15 @@ TEST_P(HostileTree, EndsPromptlyAndMovesByTheRules) {
   const std::string backup = support::Join(work, "backup");
   MakeTree(backup, c.backup);
   MakeTree("install", c.install);
+  // A writer waits on the FIFO: opening it, even without blocking, would let the writer in and
+  // then leave it writing to nobody, as opening a device node can rewind a tape or arm a watchdog.
   if (c.fifo) {
-    ASSERT_EQ(mkfifo(support::Join(backup, c.fifo).c_str(), 0644), 0);
+    const std::string fifo = support::Join(backup, c.fifo);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    writer_ = fork();
+    ASSERT_GE(writer_, 0);
+    if (writer_ == 0) _exit(open(fifo.c_str(), O_WRONLY) >= 0 ? 0 : 1);
+    ASSERT_TRUE(WaitingInOpen(writer_));
   }
   support::RegisterInstallPath(support::Join(root_, "install"));
 
@@ -211,6 +311,8 @@ TEST_P(HostileTree, EndsPromptlyAndMovesByTheRules) {
   }
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   if (c.fifo) {
+    int writer_status = 0;
+    EXPECT_EQ(waitpid(writer_, &writer_status, WNOHANG), 0) << "the FIFO was opened";
     struct stat fifo;
     EXPECT_EQ(lstat(support::Join(backup, c.fifo).c_str(), &fifo), 0);
     EXPECT_TRUE(S_ISFIFO(fifo.st_mode));

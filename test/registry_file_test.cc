@@ -246,6 +246,19 @@ const HostileCase kHostileCases[] = {
                          (16 << 20) + 1);
      },
      false},
+    // Many values in the key, then as many lines deleting an ancestor of it as fill the size
+    // limit, then the key anew: each deletion must cost no more than what it deletes.
+    {"ManyValuesThenDeletedOverAndOver",
+     [](const std::string& path) {
+       std::string text = std::string(kV5) + kKey;
+       for (int i = 0; i < 100000; ++i) text += "\"" + std::to_string(i) + "\"=\"\"\r\n";
+       const std::string deletion = "[-HKEY_LOCAL_MACHINE]\r\n";
+       while (text.size() + deletion.size() < (15 << 20)) text += deletion;
+       WriteHive(path, text + kSz.substr(std::string(kV5).size()),
+                 support::Join(support::CurrentDirectory(), "install"), false);
+       return path;
+     },
+     true},
     // Read whole, this would take gigabytes of memory and a minute.
     {"ThreeGiB",
      [](const std::string& path) {

@@ -380,7 +380,7 @@ BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL fail_if_exists) {
   if (FaultInjected(FaultPoint::kCopyFile)) return Fail(ERROR_DISK_FULL);
   // Non-blocking, and the type checked on the open descriptor: a FIFO would block a plain open,
   // and a check by name before it could be raced.
-  Fd in(open(from, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  Fd in(open(from, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (in.get() < 0) return FailErrno();
   struct stat status;
   if (fstat(in.get(), &status) != 0) return FailErrno();

@@ -48,7 +48,12 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     return INVALID_HANDLE_VALUE;
   }
   const bool writes = access & (GENERIC_WRITE | FILE_APPEND_DATA);
-  int open_flags = (writes ? O_WRONLY : O_RDONLY) | O_NONBLOCK | O_CLOEXEC;
+  int open_flags = (writes ? O_WRONLY : O_RDONLY) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  // Asked for no access to an existing file (only to learn what it is), the file is not opened
+  // at all: a FIFO lets a waiting writer in on any open, and a device acts on one (a tape
+  // rewinds, a watchdog is armed).
+  const bool path_only = access == 0 && disposition == OPEN_EXISTING;
+  if (path_only) open_flags = O_PATH | O_CLOEXEC;
   if (access & FILE_APPEND_DATA) open_flags |= O_APPEND;
   switch (disposition) {
     case OPEN_EXISTING:
@@ -86,7 +91,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     return INVALID_HANDLE_VALUE;
   }
   // Only the open itself must not block; reads and writes of a regular file never do.
-  fcntl(fd, F_SETFL, open_flags & O_APPEND);
+  if (!path_only) fcntl(fd, F_SETFL, open_flags & O_APPEND);
   return ToHandle(fd);
 }
 
@@ -133,8 +138,11 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* informa
   const std::uint64_t device = status.st_dev, inode = status.st_ino;
   const std::uint64_t size = static_cast<std::uint64_t>(status.st_size);
   *information = {};
-  information->dwFileAttributes =
-      S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  // A file its owner may not write is read-only, as Windows' attribute: a copy of it cannot be
+  // opened for writing either, by anyone but root.
+  information->dwFileAttributes = S_ISDIR(status.st_mode)       ? FILE_ATTRIBUTE_DIRECTORY
+                                  : !(status.st_mode & S_IWUSR) ? FILE_ATTRIBUTE_READONLY
+                                                                : FILE_ATTRIBUTE_NORMAL;
   information->ftLastAccessTime = ToFileTime(status.st_atim);
   information->ftLastWriteTime = ToFileTime(status.st_mtim);
   information->ftCreationTime = information->ftLastWriteTime;

@@ -254,7 +254,9 @@ class KeyValues {
     exists_ = false;
     values_.clear();
     live_.clear();
-    index_.clear();
+    // Replaced, not cleared: clear() keeps the buckets and empties every one of them, so that
+    // each later deletion would cost as much as the largest the key ever was.
+    decltype(index_)().swap(index_);
   }
   bool in_key() const { return in_key_; }
   // A value line of this key; `deleted` for "name"=-.
