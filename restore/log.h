@@ -19,23 +19,23 @@ enum class Event {
   kEmpty,         // The value holds an empty string, or no data.
   kUnterminated,  // The value fills the whole buffer without a terminator.
   // The walks.
-  kWalk,        // A walk of the directory `path` into `other` begins.
-  kWaiting,     // `number` milliseconds pass before the next walk, since a file was held.
-  kMoved,       // The file `path` was moved onto `other`.
-  kCopied,      // The file `path` was copied across volumes onto `other`, then deleted.
-  kNotMoved,    // The file `path` was not moved onto `other`: error.
-  kInBoth,      // The file `path` was copied across volumes onto `other` but not deleted: error.
-  kKeptDot,     // The member `other` of the directory `path` stays: its name begins with ".".
-  kKeptName,    // `path` stays: the system would not address its name faithfully.
-  kNotEntered,  // The linked directory `path` was not entered: it may lead back into the walk.
-  kKeptLink,    // The link `path` stays: it leads to the file it would replace, or to nothing.
+  kWalk,         // A walk of the directory `path` into `other` begins.
+  kWaiting,      // `number` milliseconds pass before the next walk, since a file was held.
+  kMoved,        // The file `path` was moved onto `other`.
+  kCopied,       // The file `path` was copied across volumes onto `other`, then deleted.
+  kNotMoved,     // The file `path` was not moved onto `other`: error.
+  kInBoth,       // The file `path` was copied across volumes onto `other` but not deleted: error.
+  kKeptDot,      // The member `other` of the directory `path` stays: its name begins with ".".
+  kKeptName,     // `path` stays: the system would not address its name faithfully.
+  kNotEntered,   // The linked directory `path` was not entered: it may lead back into the walk.
+  kKeptLink,     // The link `path` stays: it leads to the file it would replace, or to nothing.
   kNameTooLong,  // A member of the directory `path` stays: its name fills the whole name field.
-  kNoMemory,    // The member `other` of the directory `path` was skipped: no heap for its path.
-  kNoRoom,      // The directory `path` was skipped: no room for its search pattern.
-  kNotListed,   // The directory `path` could not be listed: error.
-  kListEnded,   // The listing of `path` ended: error, noted only if not the list's end.
-  kRemoved,     // The directory `path` was removed.
-  kLeft,        // The directory `path` was not removed: error.
+  kNoMemory,     // The member `other` of the directory `path` was skipped: no heap for its path.
+  kNoRoom,       // The directory `path` was skipped: no room for its search pattern.
+  kNotListed,    // The directory `path` could not be listed: error.
+  kListEnded,    // The listing of `path` ended: error, noted only if not the list's end.
+  kRemoved,      // The directory `path` was removed.
+  kLeft,         // The directory `path` was not removed: error.
 };
 
 // The log's file and a buffer of 64 KiB for it: each full buffer is one write, and Close
