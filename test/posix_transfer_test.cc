@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/posix/fault.h"
+#include "restore/entry.h"
 #include "restore/transfer.h"
 #include "test/posix_support.h"
 #include "test/support.h"
@@ -162,6 +163,29 @@ TEST_F(PosixTransfer, FullDestinationVolume) {
   EXPECT_EQ(FileText("volume/install/big"), old_content);
   EXPECT_EQ(ReadTree("volume/install"), "big=" + old_content);
   EXPECT_EQ(FileText("backup/big"), new_content);
+}
+
+class PosixRestore : public RegisteredInTempRoot {};
+
+// A backup on a read-only volume (a disc, a write-protected stick): each file is copied into the
+// installation and stays in the backup too, and the backup is not walked again, since no wait
+// makes the volume writable (each walk would copy every file once more).
+TEST_F(PosixRestore, BackupOnReadOnlyVolume) {
+  MakeTree("volume", "");
+  const std::string path = support::Join(root_, "volume");
+  const Mount volume("tmpfs", path, "tmpfs", "size=64k");
+  if (!volume.mounted()) GTEST_SKIP() << "cannot mount a tmpfs: " << volume.error();
+  MakeTree("volume/backup", "a=new d/b=new");
+  MakeTree("install", "a=old d/");
+  ASSERT_EQ(mount(nullptr, path.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+  support::RegisterInstallPath(support::Join(root_, "install"));
+  support::ChangeDirectory(path);
+  FailNthCall(FaultPoint::kCount, 0);
+  EXPECT_EQ(RestoreFromBackup(nullptr, nullptr, nullptr, 0), 0);
+  support::ChangeDirectory(root_);
+  EXPECT_EQ(FaultCalls(FaultPoint::kSleep), 0);
+  EXPECT_EQ(ReadTree("volume/backup"), "a=new d/b=new");
+  EXPECT_EQ(ReadTree("install"), "a=new d/b=new");
 }
 
 // The installation path reaching the backup itself through a bind mount: each move crosses

@@ -180,8 +180,11 @@ DWORD Win32Error(int error) {
     case EACCES:
     case EPERM:
     case EISDIR:
-    case EROFS:
       return ERROR_ACCESS_DENIED;
+    // As Windows reports a write-protected volume: not access denied, which is what another
+    // process holding a file gives, and worth another walk.
+    case EROFS:
+      return ERROR_WRITE_PROTECT;
     case EEXIST:
       return ERROR_ALREADY_EXISTS;
     case ENOTEMPTY:
