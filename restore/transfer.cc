@@ -80,6 +80,7 @@ struct Level {
   const char* source;
   const Level* up;
   EnteredDirectories& entered;
+  bool linked;  // Reached through a link: the directory lies outside the backup.
 };
 
 // The prefix of the temporary copy a cross-volume move places beside its destination, so that
@@ -244,7 +245,7 @@ void MoveOneFile(const char* from, const char* to, DWORD attributes, WalkResult&
 }
 
 void Walk(const char* source, const char* destination, const Level* up, EnteredDirectories& entered,
-          WalkResult& result);
+          bool linked, WalkResult& result);
 
 // Moves one member of `level`'s directory (found by the enumeration) into `destination`.
 void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DATAA& entry,
@@ -263,7 +264,8 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
         MayWalkAgain(from.get(), level)) {
       return;
     }
-    Walk(from.get(), to.get(), &level, level.entered, result);
+    const bool linked = level.linked || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    Walk(from.get(), to.get(), &level, level.entered, linked, result);
     return;
   }
   // A link is moved as itself, so one that leads to its own destination would replace the file
@@ -275,8 +277,10 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
   MoveOneFile(from.get(), to.get(), entry.dwFileAttributes, result);
 }
 
+// Walks the directory `source` into `destination`; `linked` tells whether `source` was reached
+// through a link.
 void Walk(const char* source, const char* destination, const Level* up, EnteredDirectories& entered,
-          WalkResult& result) {
+          bool linked, WalkResult& result) {
   // The pattern is the source, a separator, "*" and the terminator; a longer source is skipped
   // rather than truncated, which would enumerate some other directory.
   char pattern[MAX_PATH];
@@ -287,7 +291,7 @@ void Walk(const char* source, const char* destination, const Level* up, EnteredD
   pattern[length + 1] = '*';
   pattern[length + 2] = '\0';
 
-  const Level level{source, up, entered};
+  const Level level{source, up, entered, linked};
   WIN32_FIND_DATAA entry;
   {
     const unique_hfind find(FindFirstFileA(pattern, &entry));
@@ -296,8 +300,9 @@ void Walk(const char* source, const char* destination, const Level* up, EnteredD
       MoveEntry(level, destination, entry, result);
     } while (FindNextFileA(find.get(), &entry));
   }
-  // Fails, as it should, while anything is left in the directory.
-  RemoveDirectoryA(source);
+  // Fails, as it should, while anything is left in the directory. A directory reached through a
+  // link is not the backup's: it stays, emptied or empty from the start, and so does the link.
+  if (!linked) RemoveDirectoryA(source);
 }
 
 }  // namespace
@@ -305,6 +310,6 @@ void Walk(const char* source, const char* destination, const Level* up, EnteredD
 WalkResult MoveTree(const char* source, const char* destination) {
   WalkResult result;
   EnteredDirectories entered;
-  Walk(source, destination, nullptr, entered, result);
+  Walk(source, destination, nullptr, entered, false, result);
   return result;
 }

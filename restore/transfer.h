@@ -20,7 +20,8 @@ struct WalkResult {
 // A link to a file is moved as the link itself, except one that leads to the file it would
 // replace, or to nothing, which stays. Links to directories are walked, except into a directory
 // already being walked, and a directory that several links lead to is entered through the first
-// only. Nothing is reported; the result tells whether a file was held.
+// only; a linked directory, and every directory below it, is never removed, nor the link.
+// Nothing is reported; the result tells whether a file was held.
 //
 // Both paths are used as given: relative ones resolve against the current directory, and a
 // trailing separator is kept (the joins then double it). A source whose path leaves no room for

@@ -30,16 +30,17 @@ using support::ReadTree;
 
 class PosixTransfer : public InTempRoot {};
 
-// A link to a directory is walked: the files it reaches move, dot names stay. The link itself
-// stays, since rmdir refuses a link (Windows' RemoveDirectoryA would remove the link instead).
+// A link to a directory is walked: the files it reaches move, dot names stay. The link stays, and
+// so does every directory it leads to, emptied or empty from the start: they are not the backup's
+// to remove.
 TEST_F(PosixTransfer, LinkToDirectoryIsWalked) {
-  MakeTree("outside", "x=1 .d=2");
+  MakeTree("outside", "x=1 .d=2 empty/ emptied/y=2");
   MakeTree("backup", "lnk->../outside");
-  MakeTree("install", "lnk/x=0");
+  MakeTree("install", "lnk/x=0 lnk/emptied/");
   MoveTree("backup", "install");
-  EXPECT_EQ(ReadTree("outside"), ".d=2");
+  EXPECT_EQ(ReadTree("outside"), ".d=2 emptied/ empty/");
   EXPECT_EQ(ReadTree("backup"), "lnk->../outside");
-  EXPECT_EQ(ReadTree("install"), "lnk/x=1");
+  EXPECT_EQ(ReadTree("install"), "lnk/emptied/y=2 lnk/x=1");
 }
 
 // The longest names POSIX allows (255 bytes) fit the enumeration's 260-byte name field. (The
