@@ -116,10 +116,16 @@ std::string CurrentDirectory() {
 }
 
 // The machine's hive is a registry file named by RESTORE_BACKUP_HKLM; each test process gets
-// one of its own.
+// one of its own, in a directory removed when the process ends.
 namespace {
 std::string HivePath() {
-  static const std::string path = MakeTempRoot() + "/HKLM.reg";
+  static const std::string directory = MakeTempRoot();
+  static const std::string path = directory + "/HKLM.reg";
+  static const bool removed_at_exit = std::atexit([] {
+                                        std::remove(path.c_str());
+                                        rmdir(directory.c_str());
+                                      }) == 0;
+  Check(removed_at_exit, "atexit");
   setenv("RESTORE_BACKUP_HKLM", path.c_str(), 1);
   return path;
 }
