@@ -80,6 +80,7 @@ class EnteredDirectories {
 struct Level {
   const char* source;
   const Level* up;
+  bool linked;  // Reached through a link: the directory lies outside the backup.
 };
 
 // One walk: what it found that its caller may act on, the log it notes each outcome in (nullptr:
@@ -259,7 +260,8 @@ void MoveOneFile(const char* from, const char* to, DWORD attributes, Walker& wal
   Note(walker.log, copied ? Event::kInBoth : Event::kNotMoved, from, to);
 }
 
-void Walk(const char* source, const char* destination, const Level* up, Walker& walker);
+void Walk(const char* source, const char* destination, const Level* up, bool linked,
+          Walker& walker);
 
 // Moves one member of `level`'s directory (found by the enumeration) into `destination`.
 void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DATAA& entry,
@@ -285,7 +287,8 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
         MayWalkAgain(from.get(), level, walker.entered)) {
       return Note(walker.log, Event::kNotEntered, from.get());
     }
-    Walk(from.get(), to.get(), &level, walker);
+    const bool linked = level.linked || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    Walk(from.get(), to.get(), &level, linked, walker);
     return;
   }
   // A link is moved as itself, so one that leads to its own destination would replace the file
@@ -297,7 +300,10 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
   MoveOneFile(from.get(), to.get(), entry.dwFileAttributes, walker);
 }
 
-void Walk(const char* source, const char* destination, const Level* up, Walker& walker) {
+// Walks the directory `source` into `destination`; `linked` tells whether `source` was reached
+// through a link.
+void Walk(const char* source, const char* destination, const Level* up, bool linked,
+          Walker& walker) {
   // The pattern is the source, a separator, "*" and the terminator; a longer source is skipped
   // rather than truncated, which would enumerate some other directory.
   char pattern[MAX_PATH];
@@ -308,7 +314,7 @@ void Walk(const char* source, const char* destination, const Level* up, Walker& 
   pattern[length + 1] = '*';
   pattern[length + 2] = '\0';
 
-  const Level level{source, up};
+  const Level level{source, up, linked};
   WIN32_FIND_DATAA entry;
   {
     const unique_hfind find(FindFirstFileA(pattern, &entry));
@@ -318,7 +324,9 @@ void Walk(const char* source, const char* destination, const Level* up, Walker& 
     } while (FindNextFileA(find.get(), &entry));
     Note(walker.log, Event::kListEnded, source);
   }
-  // Fails, as it should, while anything is left in the directory.
+  // Fails, as it should, while anything is left in the directory. A directory reached through a
+  // link is not the backup's: it stays, emptied or empty from the start, and so does the link.
+  if (linked) return;
   if (RemoveDirectoryA(source)) return Note(walker.log, Event::kRemoved, source);
   Note(walker.log, Event::kLeft, source);
 }
@@ -328,6 +336,6 @@ void Walk(const char* source, const char* destination, const Level* up, Walker& 
 WalkResult MoveTree(const char* source, const char* destination, Log* log) {
   Walker walker{{}, log, {}};
   Note(log, Event::kWalk, source, destination);
-  Walk(source, destination, nullptr, walker);
+  Walk(source, destination, nullptr, false, walker);
   return walker.result;
 }

@@ -22,8 +22,9 @@ struct WalkResult {
 // A link to a file is moved as the link itself, except one that leads to the file it would
 // replace, or to nothing, which stays. Links to directories are walked, except into a directory
 // already being walked, and a directory that several links lead to is entered through the first
-// only. The result tells whether a file was held. Each outcome (a file moved or not, a member
-// kept, a directory removed or left) is noted in `log` if one is kept; nullptr keeps none.
+// only; a linked directory, and every directory below it, is never removed, nor the link. The
+// result tells whether a file was held. Each outcome (a file moved or not, a member kept, a
+// directory removed or left) is noted in `log` if one is kept; nullptr keeps none.
 //
 // Both paths are used as given: relative ones resolve against the current directory, and a
 // trailing separator is kept (the joins then double it). A source whose path leaves no room for

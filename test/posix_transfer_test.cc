@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/posix/fault.h"
+#include "restore/entry.h"
 #include "restore/transfer.h"
 #include "test/posix_support.h"
 #include "test/support.h"
@@ -29,16 +30,17 @@ using support::ReadTree;
 
 class PosixTransfer : public InTempRoot {};
 
-// A link to a directory is walked: the files it reaches move, dot names stay. The link itself
-// stays, since rmdir refuses a link (Windows' RemoveDirectoryA would remove the link instead).
+// A link to a directory is walked: the files it reaches move, dot names stay. The link stays, and
+// so does every directory it leads to, emptied or empty from the start: they are not the backup's
+// to remove.
 TEST_F(PosixTransfer, LinkToDirectoryIsWalked) {
-  MakeTree("outside", "x=1 .d=2");
+  MakeTree("outside", "x=1 .d=2 empty/ emptied/y=2");
   MakeTree("backup", "lnk->../outside");
-  MakeTree("install", "lnk/x=0");
+  MakeTree("install", "lnk/x=0 lnk/emptied/");
   MoveTree("backup", "install");
-  EXPECT_EQ(ReadTree("outside"), ".d=2");
+  EXPECT_EQ(ReadTree("outside"), ".d=2 emptied/ empty/");
   EXPECT_EQ(ReadTree("backup"), "lnk->../outside");
-  EXPECT_EQ(ReadTree("install"), "lnk/x=1");
+  EXPECT_EQ(ReadTree("install"), "lnk/emptied/y=2 lnk/x=1");
 }
 
 // The longest names POSIX allows (255 bytes) fit the enumeration's 260-byte name field. (The
@@ -162,6 +164,29 @@ TEST_F(PosixTransfer, FullDestinationVolume) {
   EXPECT_EQ(FileText("volume/install/big"), old_content);
   EXPECT_EQ(ReadTree("volume/install"), "big=" + old_content);
   EXPECT_EQ(FileText("backup/big"), new_content);
+}
+
+class PosixRestore : public RegisteredInTempRoot {};
+
+// A backup on a read-only volume (a disc, a write-protected stick): each file is copied into the
+// installation and stays in the backup too, and the backup is not walked again, since no wait
+// makes the volume writable (each walk would copy every file once more).
+TEST_F(PosixRestore, BackupOnReadOnlyVolume) {
+  MakeTree("volume", "");
+  const std::string path = support::Join(root_, "volume");
+  const Mount volume("tmpfs", path, "tmpfs", "size=64k");
+  if (!volume.mounted()) GTEST_SKIP() << "cannot mount a tmpfs: " << volume.error();
+  MakeTree("volume/backup", "a=new d/b=new");
+  MakeTree("install", "a=old d/");
+  ASSERT_EQ(mount(nullptr, path.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+  support::RegisterInstallPath(support::Join(root_, "install"));
+  support::ChangeDirectory(path);
+  FailNthCall(FaultPoint::kCount, 0);
+  EXPECT_EQ(RestoreFromBackup(nullptr, nullptr, nullptr, 0), 0);
+  support::ChangeDirectory(root_);
+  EXPECT_EQ(FaultCalls(FaultPoint::kSleep), 0);
+  EXPECT_EQ(ReadTree("volume/backup"), "a=new d/b=new");
+  EXPECT_EQ(ReadTree("install"), "a=new d/b=new");
 }
 
 // The installation path reaching the backup itself through a bind mount: each move crosses
