@@ -17,6 +17,7 @@
 
 #include "platform/posix/error.h"
 #include "platform/posix/fault.h"
+#include "platform/posix/fd.h"
 #include "platform/win32.h"
 
 namespace {
@@ -113,26 +114,6 @@ bool InDifferentDirectories(const char* from, const char* to) {
   DirectoryOf(to, b);
   return std::strcmp(a, b) != 0;
 }
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-  // Closes now, reporting the error a delayed write may only show here.
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 bool WriteAll(int fd, const char* data, ssize_t length) {
   while (length > 0) {

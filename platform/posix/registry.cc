@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/fd.h"
 #include "platform/posix/regfile.h"
 #include "platform/win32.h"
 
@@ -28,28 +29,13 @@ constexpr char kDefaultHive[] = "/etc/restore-backup/HKLM.reg";
 // Real hives are kilobytes; anything larger is not read, so a huge file costs no memory or time.
 constexpr off_t kMaxHiveBytes = 16 << 20;
 
-// Closes a file descriptor when it goes out of scope, a throwing resize included.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // The whole hive file, or false when it cannot be read. Only a regular file of at most
 // kMaxHiveBytes is read, its type and size taken from the open descriptor. The open itself must
 // not block: opening a FIFO for reading waits for a writer, forever if none comes.
 bool ReadHive(std::string* text) {
   const char* path = std::getenv("RESTORE_BACKUP_HKLM");
   if (path == nullptr || *path == '\0') path = kDefaultHive;
-  const UniqueFd fd(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  const Fd fd(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat status;
   if (fd.get() < 0 || fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
       status.st_size > kMaxHiveBytes) {
