@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Benchmark: restores a large backup tree (half of its files replacing installed ones) with the
-# native program, the Windows program under Wine, and the routes a Linux user would otherwise
-# take: rsync --remove-source-files (then removing the emptied directories), and cp -a then rm -r.
-# Reports wall time, system calls per file, peak memory, and how time grows with the tree.
+# native program, without and with its log (/LOG=), the Windows program under Wine, and the
+# routes a Linux user would otherwise take: rsync --remove-source-files (then removing the
+# emptied directories), and cp -a then rm -r. Each is reported as a ratio to the floor: the same
+# renames and directory removals done by a bare C loop (bench/floor.c) over a list of paths
+# prepared before the timing, the least any tool can do on this file system. Reports wall time,
+# system calls per file, peak memory, and how time grows with the tree.
 #
 #   bash bench/bench.sh [FILES [BYTES]]   (default 100000 files of about 10 bytes, in directories
 #                                          of 100 files; BYTES pads each file to that size)
@@ -79,16 +82,69 @@ echo "machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2/1048576}
 echo "tree: $files files$([ "$bytes" -gt 0 ] && echo " of $bytes bytes") in $((files / 100)) directories, half replacing installed files"
 echo
 
-run native "$files" "${native[@]}"
+# The floor: C, compiled here, reading its list in one call, so that what it measures is the
+# kernel's work and no interpreter's. The list names each file's rename and each directory's
+# removal, children first, relative to the route's directory.
+cc -O2 -o "$work/floor" bench/floor.c
+floor_list() {  # label
+  python3 - "$work/$1" >"$work/$1.list" <<'PY'
+import os, sys
+os.chdir(sys.argv[1])
+for directory, _, names in os.walk("backup", topdown=False):
+    for name in sorted(names):
+        source = os.path.join(directory, name)
+        print("R\t%s\t%s" % (source, os.path.join("install", os.path.relpath(source, "backup"))))
+    print("D\t%s" % directory)
+PY
+}
+# Started through env like the program, so that both pay the same start-up.
+floor=(env "$work/floor" "$work/floor.list")
+logged=("${native[@]}" "/LOG=$work/logged.log")
+
+# The floor and the native program without and with its log are timed in turn, three times
+# each, and each reported by its median, so that a moment's load on the machine weighs on all
+# three alike.
+median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+declare -A samples
+for round in 1 2 3; do
+  for label in floor native logged; do
+    lay_out "$label" "$files"
+    [ "$label" = floor ] && floor_list floor
+    rm -f "$work/logged.log"
+    case $label in
+      floor) read -r sample memory[floor] < <(timed floor "${floor[@]}") ;;
+      native) read -r sample memory[native] < <(timed native "${native[@]}") ;;
+      logged) read -r sample memory[logged] < <(timed logged "${logged[@]}") ;;
+    esac
+    verify "$label" "$files"
+    samples[$label]+="$sample "
+  done
+done
+for label in floor native logged; do
+  # shellcheck disable=SC2086
+  seconds[$label]=$(median ${samples[$label]})
+done
+log_lines=$(wc -l <"$work/logged.log")
+log_bytes=$(stat -c %s "$work/logged.log")
 run rsync "$files" bash -c "$(declare -f rsync_route); rsync_route"
 run cp "$files" bash -c "$(declare -f cp_route); cp_route"
 
-# System calls of the native program, counted apart from the timed run (strace slows it).
-lay_out strace "$files"
-(cd "$work/strace" && RESTORE_BACKUP_HKLM=HKLM.reg strace -c -o "$work/strace.txt" "$top/build/native/restore-backup")
-verify strace "$files"
-calls=$(awk '$NF == "total" {print $4}' "$work/strace.txt")
+# System calls, counted apart from the timed runs (strace slows them): the native program
+# without and with its log, and the floor.
+count_calls() {  # label, command...
+  local label=$1; shift
+  lay_out "$label" "$files"
+  [ "$label" = strace-floor ] && floor_list strace-floor
+  rm -f "$work/logged.log"
+  (cd "$work/$label" && RESTORE_BACKUP_HKLM=HKLM.reg strace -c -o "$work/$label.txt" "$@")
+  verify "$label" "$files"
+  awk '$NF == "total" {print $4}' "$work/$label.txt"
+}
+calls=$(count_calls strace "$top/build/native/restore-backup")
 renames=$(awk '$NF == "rename" {print $4}' "$work/strace.txt")
+logged_calls=$(count_calls strace-logged "$top/build/native/restore-backup" "/LOG=$work/logged.log")
+logged_writes=$(awk '$NF == "write" {print $4}' "$work/strace-logged.txt")
+floor_calls=$(count_calls strace-floor "$work/floor" "$work/strace-floor.list")
 
 # The Windows program under Wine, in a prefix of its own; Wine's start-up is measured apart with
 # an empty backup and subtracted.
@@ -106,18 +162,30 @@ read -r seconds[wine] memory[wine] < <(timed wine wine "$top/build/windows/resto
 verify wine "$files"
 wineserver -k 2>/dev/null || true
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "inf" }'; }
-printf '| route | wall time (s) | peak memory (KiB) | vs restore-backup |\n|---|---|---|---|\n'
-printf '| restore-backup (native) | %s | %s | 1.0 |\n' "${seconds[native]}" "${memory[native]}"
-printf '| restore-backup.exe under Wine 8 | %s (%s of it Wine start-up) | %s (Wine process) | %s |\n' \
-  "${seconds[wine]}" "$idle_seconds" "${memory[wine]}" "$(ratio "${seconds[wine]}" "${seconds[native]}")"
-printf '| rsync -a --remove-source-files, then find -delete | %s | %s | %s |\n' \
-  "${seconds[rsync]}" "${memory[rsync]}" "$(ratio "${seconds[rsync]}" "${seconds[native]}")"
-printf '| cp -a, then rm -r | %s | %s | %s |\n' \
-  "${seconds[cp]}" "${memory[cp]}" "$(ratio "${seconds[cp]}" "${seconds[native]}")"
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "inf" }'; }
+per_file() { awk -v c="$1" -v f="$files" 'BEGIN {printf "%.3f", c / f}'; }
+printf '| route | wall time (s) | peak memory (KiB) | vs floor | system calls a file |\n'
+printf '|---|---|---|---|---|\n'
+printf '| floor: the same renames and removals, a bare C loop over a prepared list | %s | %s | 1.00 | %s |\n' \
+  "${seconds[floor]}" "${memory[floor]}" "$(per_file "$floor_calls")"
+printf '| restore-backup (native) | %s | %s | %s | %s |\n' "${seconds[native]}" \
+  "${memory[native]}" "$(ratio "${seconds[native]}" "${seconds[floor]}")" "$(per_file "$calls")"
+printf '| restore-backup (native) /LOG= | %s | %s | %s | %s |\n' "${seconds[logged]}" \
+  "${memory[logged]}" "$(ratio "${seconds[logged]}" "${seconds[floor]}")" "$(per_file "$logged_calls")"
+printf '| restore-backup.exe under Wine 8 | %s (%s of it Wine start-up) | %s (Wine process) | %s | |\n' \
+  "${seconds[wine]}" "$idle_seconds" "${memory[wine]}" "$(ratio "${seconds[wine]}" "${seconds[floor]}")"
+printf '| rsync -a --remove-source-files, then find -delete | %s | %s | %s | |\n' \
+  "${seconds[rsync]}" "${memory[rsync]}" "$(ratio "${seconds[rsync]}" "${seconds[floor]}")"
+printf '| cp -a, then rm -r | %s | %s | %s | |\n' \
+  "${seconds[cp]}" "${memory[cp]}" "$(ratio "${seconds[cp]}" "${seconds[floor]}")"
 echo
-echo "native system calls: $calls for $files files ($(awk -v c="$calls" -v f="$files" 'BEGIN {printf "%.3f", c / f}') a file), of which rename: $renames; the rest:"
+echo "floor, native and native /LOG=: median of 3 runs each, in turn; runs (s):"
+for label in floor native logged; do echo "  $label: ${samples[$label]}"; done
+echo "the log: $log_lines lines, $log_bytes bytes, $logged_writes write calls"
+echo
+echo "native system calls: $calls for $files files ($(per_file "$calls") a file), of which rename: $renames; the rest:"
 awk '$NF != "total" && $NF != "rename" && $4 ~ /^[0-9]+$/ && $4 >= 100 {printf "  %s %s\n", $NF, $4}' "$work/strace.txt"
+echo "with /LOG=: $logged_calls ($(per_file "$logged_calls") a file); floor: $floor_calls ($(per_file "$floor_calls") a file)"
 echo
 
 # Growth with the size of the tree: time and memory a file should stay flat.
@@ -128,4 +196,5 @@ for count in 1000 10000 "$files"; do
     "$(awk -v s="${seconds[scale-$count]}" -v f="$count" 'BEGIN {printf "%.1f", s * 1e6 / f}')" \
     "${memory[scale-$count]}"
 done
-rm -rf "${work:?}"/{native,rsync,cp,strace,wine,wine-idle,scale-*}
+rm -rf "${work:?}"/{floor,native,logged,rsync,cp,strace,strace-logged,strace-floor,wine,wine-idle,scale-*}
+rm -f "$work"/{floor,floor.list,strace-floor.list,logged.log,strace*.txt}
