@@ -46,9 +46,12 @@ RegistryKey::~RegistryKey() {
 void RegistryKey::Set(const char* name, DWORD type, std::string_view data, bool terminate) const {
   std::string bytes(data);
   if (terminate) bytes.push_back('\0');
+  // A string value's data followed by a NUL is stored with that NUL as its terminator (Windows
+  // does so, and Wine with it), so an unterminated one is followed by another byte.
+  const DWORD size = static_cast<DWORD>(bytes.size());
+  bytes.push_back('x');
   const LSTATUS status =
-      RegSetValueExA(key_, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
-                     static_cast<DWORD>(bytes.size()));
+      RegSetValueExA(key_, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()), size);
   if (status != ERROR_SUCCESS) {
     throw std::runtime_error("RegSetValueExA: error " + std::to_string(status));
   }
