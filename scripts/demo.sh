@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Lays out a sample installation and backup, runs the program on it, and shows both trees before
-# and after: the Linux build over a registry file, then the Windows build under Wine with the
-# registration in Wine's registry. Everything it makes lies under build/sample.
+# Lays out a sample installation and backup, runs the program on it with a log, and shows both
+# trees before and after, and the log: the Linux build over a registry file, then the Windows
+# build under Wine with the registration in Wine's registry. Everything it makes lies under
+# build/sample.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -11,7 +12,7 @@ build_programs
 
 # A product as its installer left it, and the backup that the program restores into it.
 lay_out() {  # directory
-  rm -rf "$1" && mkdir -p "$1"
+  rm -rf "$1" && mkdir -p "$1/logs"
   local install="$1/Program Files (x86)/Velmarok"
   mkdir -p "$install/bin/plugins" "$install/docs"
   echo 'version 1.0' >"$install/Velmarok.exe"
@@ -48,9 +49,12 @@ write_hive "$sample/HKLM.reg" "$sample/Program Files (x86)/Velmarok"
 echo "registry file (RESTORE_BACKUP_HKLM): $sample/HKLM.reg"
 show_both "before" "$sample"
 status=0
-(cd "$sample" && RESTORE_BACKUP_HKLM=$sample/HKLM.reg "$top/build/native/restore-backup") || status=$?
-echo "restore-backup exited with status $status"
+(cd "$sample" && RESTORE_BACKUP_HKLM=$sample/HKLM.reg "$top/build/native/restore-backup" \
+  "/LOG=$sample/logs/restore run.log") || status=$?
+echo "restore-backup \"/LOG=$sample/logs/restore run.log\" exited with status $status"
 show_both "after" "$sample"
+echo "the log:"
+sed 's/^/    /' "$sample/logs/restore run.log"
 
 echo
 echo "== Windows build under Wine: build/windows/restore-backup.exe"
@@ -64,7 +68,11 @@ echo "registered (32-bit view): HKLM\\$uninstall_key"
 echo "  \"Inno Setup: App Path\" = $install"
 show_both "before" "$sample"
 status=0
-(cd "$sample" && wine "$top/build/windows/restore-backup.exe") || status=$?
-echo "restore-backup.exe exited with status $status"
+# Wine quotes each argument it is given into the Windows command line, as an installer would.
+log="Z:${sample//\//\\}\\logs\\restore run.log"
+(cd "$sample" && wine "$top/build/windows/restore-backup.exe" "/LOG=$log") || status=$?
+echo "restore-backup.exe \"/LOG=$log\" exited with status $status"
 show_both "after" "$sample"
+echo "the log (Wine words the system's messages more briefly than Windows):"
+sed 's/^/    /; s/\r$//' "$sample/logs/restore run.log"
 wineserver -k 2>/dev/null || true
