@@ -85,7 +85,7 @@ echo
 # The floor: C, compiled here, reading its list in one call, so that what it measures is the
 # kernel's work and no interpreter's. The list names each file's rename and each directory's
 # removal, children first, relative to the route's directory.
-cc -O2 -o "$work/floor" bench/floor.c
+cc -O2 -o "$work/floor.bin" bench/floor.c
 floor_list() {  # label
   python3 - "$work/$1" >"$work/$1.list" <<'PY'
 import os, sys
@@ -98,7 +98,7 @@ for directory, _, names in os.walk("backup", topdown=False):
 PY
 }
 # Started through env like the program, so that both pay the same start-up.
-floor=(env "$work/floor" "$work/floor.list")
+floor=(env "$work/floor.bin" "$work/floor.list")
 logged=("${native[@]}" "/LOG=$work/logged.log")
 
 # The floor and the native program without and with its log are timed in turn, three times
@@ -144,7 +144,7 @@ calls=$(count_calls strace "$top/build/native/restore-backup")
 renames=$(awk '$NF == "rename" {print $4}' "$work/strace.txt")
 logged_calls=$(count_calls strace-logged "$top/build/native/restore-backup" "/LOG=$work/logged.log")
 logged_writes=$(awk '$NF == "write" {print $4}' "$work/strace-logged.txt")
-floor_calls=$(count_calls strace-floor "$work/floor" "$work/strace-floor.list")
+floor_calls=$(count_calls strace-floor "$work/floor.bin" "$work/strace-floor.list")
 
 # The Windows program under Wine, in a prefix of its own; Wine's start-up is measured apart with
 # an empty backup and subtracted.
@@ -196,5 +196,5 @@ for count in 1000 10000 "$files"; do
     "$(awk -v s="${seconds[scale-$count]}" -v f="$count" 'BEGIN {printf "%.1f", s * 1e6 / f}')" \
     "${memory[scale-$count]}"
 done
-rm -rf "${work:?}"/{floor,native,logged,rsync,cp,strace,strace-logged,strace-floor,wine,wine-idle,scale-*}
+rm -rf "${work:?}"/{floor,floor.bin,floor.list,native,logged,rsync,cp,strace,strace-logged,strace-floor,wine,wine-idle,scale-*}
 rm -f "$work"/{floor,floor.list,strace-floor.list,logged.log,strace*.txt}
