@@ -13,6 +13,7 @@ set(size_options -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
   -ffunction-sections -fdata-sections
   -ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=.)
 target_compile_options(restore_core PRIVATE ${size_options})
+target_compile_options(platform PRIVATE ${size_options})
 target_compile_options(restore-backup PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${size_options}>)
 # Static runtime: only KERNEL32, ADVAPI32 and msvcrt are imported. No link timestamp, stripped.
 target_link_options(restore-backup PRIVATE -static -s -Wl,--gc-sections

@@ -233,7 +233,8 @@ BOOL CloseHandle(HANDLE handle);
 // Writes all `size` bytes or fails; `*written` says how many went out. `overlapped` must be
 // nullptr.
 BOOL WriteFile(HANDLE file, const void* data, DWORD size, LPDWORD written, void* overlapped);
-// Puts the file's (or directory's) data on disk.
+// Puts the file's (or directory's) data on disk; for a handle from OpenVolumeA, every file of
+// the volume (syncfs).
 BOOL FlushFileBuffers(HANDLE file);
 // The file's identity (dwVolumeSerialNumber and nFileIndexHigh/Low: two routes to one file give
 // the same three), size, link count and times. dwFileAttributes holds only the directory bit, or
@@ -277,3 +278,11 @@ LSTATUS RegCloseKey(HKEY key);
 int WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show);
 
 #endif
+
+// Beyond Win32, on both systems: opens, for FlushFileBuffers, the volume that holds the existing
+// directory `path`, so that one flush puts every file of it on disk. On Windows that is the
+// volume's device (\\.\C:, or \\?\Volume{...} for one mounted in a folder), which opens for
+// writing only for an administrator; a network share has none. On POSIX it is the directory
+// itself, whose flush syncs its whole file system. INVALID_HANDLE_VALUE, with the error, where
+// the volume cannot be opened; the caller then flushes each file instead. Close with CloseHandle.
+HANDLE OpenVolumeA(LPCSTR path);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/resource.h"
+#include "restore/durable.h"
 #include "restore/log.h"
 #include "restore/transfer.h"
 
@@ -45,14 +46,18 @@ void Restore(Log* log) {
     return Registered(log, Event::kUnterminated);
   }
   Registered(log, Event::kFound, 0, directory);
-  // Each walk finishes what an earlier one left; only a held file is worth another.
-  WalkResult walk = MoveTree(kBackupDirectory, directory, log);
+  // Each walk finishes what an earlier one left; only a held file is worth another. The
+  // restore is on disk before the program returns: an installer that reports success must be
+  // telling the truth.
+  Durability durable(kBackupDirectory, directory, log);
+  WalkResult walk = MoveTree(kBackupDirectory, directory, log, &durable);
   for (const DWORD wait : kHeldWaits) {
     if (!walk.held) break;
     Note(log, Event::kWaiting, nullptr, nullptr, wait);
     Sleep(wait);
-    walk = MoveTree(kBackupDirectory, directory, log);
+    walk = MoveTree(kBackupDirectory, directory, log, &durable);
   }
+  durable.Finish();
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 // "backup" tree of the current directory into it. Only a REG_SZ value holding a non-empty,
 // terminated path that fits MAX_PATH bytes is used; anything else moves nothing. When a walk
 // left a file that another process held, the tree is walked again after 0.5 s and, if one is
-// still held, once more after 2 s; no other failure brings another walk.
+// still held, once more after 2 s; no other failure brings another walk. Before the first
+// rename the backup's data is put on disk, and the restore is on disk when this returns (see
+// Durability); a run that renames nothing flushes nothing.
 //
 // `command_line` (the program's, without its name; nullptr for none) may ask for a log with
 // "/LOG=path" or "/LOG" (see LogPath): the file is appended to, or made, and gets a line for the

@@ -109,10 +109,7 @@ void Log::Close() {
   Put(" kept, ");
   PutNumber(left_);
   Put(Plural(left_, " directory left, in ", " directories left, in "));
-  PutNumber(elapsed / 1000);
-  Put(".");
-  PutNumber(elapsed % 1000 / 10, 2);
-  Put(" s");
+  PutSeconds(elapsed);
   EndLine();
   Flush();
   file_.reset();
@@ -238,6 +235,27 @@ void Log::Note(Event event, const char* path, const char* other, DWORD number) {
       PutPath(path);
       PutError(error);
       break;
+    case Event::kVolumeFlushed:
+      Put("flushed: the volume of ");
+      PutPath(path);
+      Put(", in ");
+      PutSeconds(number);
+      break;
+    case Event::kVolumeNotFlushed:
+      Put("not flushed, so each file is flushed before its rename: the volume of ");
+      PutPath(path);
+      PutError(error);
+      break;
+    case Event::kVolumeNotFlushedAfter:
+      Put("not flushed after the last rename: the volume of ");
+      PutPath(path);
+      PutError(error);
+      break;
+    case Event::kNotFlushed:
+      Put("not flushed: ");
+      PutPath(path);
+      PutError(error);
+      break;
     default:
       return;
   }
@@ -338,6 +356,14 @@ void Log::PutNumber(unsigned long long number, int digits) {
     number /= 10;
   } while (number > 0 || length < digits);
   Put(text + sizeof text - length, static_cast<std::size_t>(length));
+}
+
+// "S.SS s".
+void Log::PutSeconds(ULONGLONG milliseconds) {
+  PutNumber(milliseconds / 1000);
+  Put(".");
+  PutNumber(milliseconds % 1000 / 10, 2);
+  Put(" s");
 }
 
 // ": error N: the system's message", the message without its line break.

@@ -36,6 +36,12 @@ enum class Event {
   kListEnded,    // The listing of `path` ended: error, noted only if not the list's end.
   kRemoved,      // The directory `path` was removed.
   kLeft,         // The directory `path` was not removed: error.
+  // Putting the restore on disk.
+  kVolumeFlushed,          // The volume of the directory `path` was flushed in `number` ms.
+  kVolumeNotFlushed,       // The volume of `path` was not flushed before the first rename, so
+                           // each file is flushed instead: error.
+  kVolumeNotFlushedAfter,  // The volume of `path` was not flushed after the last rename: error.
+  kNotFlushed,             // The file `path` was not flushed, before or by its rename: error.
 };
 
 // The log's file and a buffer of 64 KiB for it: each full buffer is one write, and Close
@@ -68,6 +74,7 @@ class Log {
   void Put(const char* text);
   void PutPath(const char* path);
   void PutNumber(unsigned long long number, int digits = 1);
+  void PutSeconds(ULONGLONG milliseconds);
   void PutError(DWORD error);
   void EndLine();
   void Flush();

@@ -4,6 +4,7 @@
 
 #include "platform/resource.h"
 #include "platform/win32.h"
+#include "restore/durable.h"
 #include "restore/log.h"
 
 namespace {
@@ -84,10 +85,12 @@ struct Level {
 };
 
 // One walk: what it found that its caller may act on, the log it notes each outcome in (nullptr:
-// none), and the linked directories it has entered.
+// none), what puts its renames on disk (nullptr: nothing), and the linked directories it has
+// entered.
 struct Walker {
   WalkResult result;
   Log* log;
+  Durability* durable;
   EnteredDirectories entered;
 };
 
@@ -170,6 +173,22 @@ bool MayBeOneFile(const char* from, const char* to, DWORD* attributes = nullptr)
   return GetLastError() != ERROR_FILE_NOT_FOUND;
 }
 
+// Renames the file `from` over `to` with `flags` added to MOVEFILE_REPLACE_EXISTING. True when
+// the name moved, even if the write-through that the flags ask for failed after it: that is
+// noted in `log` for what it is, since reporting the file as not moved would copy it again.
+bool Rename(const char* from, const char* to, DWORD flags, Log* log) {
+  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | flags)) return true;
+  if (!(flags & MOVEFILE_WRITE_THROUGH)) return false;
+  // Only a failed write-through costs the look: `from` is gone once the rename happened.
+  const DWORD error = GetLastError();
+  Identity ignored;
+  const bool renamed = error != ERROR_FILE_NOT_FOUND && !IdentityOf(from, &ignored) &&
+                       GetLastError() == ERROR_FILE_NOT_FOUND;
+  SetLastError(error);
+  if (renamed) Note(log, Event::kNotFlushed, to);
+  return renamed;
+}
+
 // Removes a temporary copy that could not be placed, keeping the error that stopped it.
 void Discard(const char* temporary, bool read_only) {
   const DWORD error = GetLastError();
@@ -185,7 +204,7 @@ void Discard(const char* temporary, bool read_only) {
 // the whole new one, and the file is never in neither place. On failure nothing is changed,
 // except that if `from` cannot be deleted at the end the file is in both places: `*copied`
 // then says so.
-bool MoveAcrossVolumes(const char* from, const char* to, DWORD attributes, bool* copied) {
+bool MoveAcrossVolumes(const char* from, const char* to, DWORD attributes, bool* copied, Log* log) {
   // The read-only attribute as the open file has it, which the enumeration may not have reported
   // (the POSIX layer reports a mode without the owner's write permission only here).
   DWORD current = 0;
@@ -218,7 +237,7 @@ bool MoveAcrossVolumes(const char* from, const char* to, DWORD attributes, bool*
     }
   }
   if ((read_only && !SetFileAttributesA(temporary, attributes)) ||
-      !MoveFileExA(temporary, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      !Rename(temporary, to, MOVEFILE_WRITE_THROUGH, log)) {
     Discard(temporary, read_only);
     return false;
   }
@@ -249,11 +268,11 @@ bool Held(DWORD error) {
 void MoveOneFile(const char* from, const char* to, DWORD attributes, Walker& walker) {
   // One call that replaces: a move that fails leaves the installed file as it was. Deleting it
   // first would lose it whenever the move then failed. No directory is ever made.
-  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) {
-    return Note(walker.log, Event::kMoved, from, to);
-  }
+  const DWORD flags = walker.durable != nullptr ? walker.durable->BeforeRename(from) : 0;
+  if (Rename(from, to, flags, walker.log)) return Note(walker.log, Event::kMoved, from, to);
   bool copied = false;
-  if (GetLastError() == ERROR_NOT_SAME_DEVICE && MoveAcrossVolumes(from, to, attributes, &copied)) {
+  if (GetLastError() == ERROR_NOT_SAME_DEVICE &&
+      MoveAcrossVolumes(from, to, attributes, &copied, walker.log)) {
     return Note(walker.log, Event::kCopied, from, to);
   }
   if (Held(GetLastError())) walker.result.held = true;
@@ -333,8 +352,8 @@ void Walk(const char* source, const char* destination, const Level* up, bool lin
 
 }  // namespace
 
-WalkResult MoveTree(const char* source, const char* destination, Log* log) {
-  Walker walker{{}, log, {}};
+WalkResult MoveTree(const char* source, const char* destination, Log* log, Durability* durable) {
+  Walker walker{{}, log, durable, {}};
   Note(log, Event::kWalk, source, destination);
   Walk(source, destination, nullptr, false, walker);
   return walker.result;

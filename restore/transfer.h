@@ -1,6 +1,7 @@
 // The transfer of a backup tree into an installed tree.
 #pragma once
 
+class Durability;
 class Log;
 
 // What one walk met that its caller may act on.
@@ -24,9 +25,12 @@ struct WalkResult {
 // already being walked, and a directory that several links lead to is entered through the first
 // only; a linked directory, and every directory below it, is never removed, nor the link. The
 // result tells whether a file was held. Each outcome (a file moved or not, a member kept, a
-// directory removed or left) is noted in `log` if one is kept; nullptr keeps none.
+// directory removed or left) is noted in `log` if one is kept; nullptr keeps none. `durable`,
+// shared by the walks of one restore, puts each rename on disk after the data it names (nullptr:
+// the system's cache decides when).
 //
 // Both paths are used as given: relative ones resolve against the current directory, and a
 // trailing separator is kept (the joins then double it). A source whose path leaves no room for
 // the search pattern in MAX_PATH characters is left untouched.
-WalkResult MoveTree(const char* source, const char* destination, Log* log = nullptr);
+WalkResult MoveTree(const char* source, const char* destination, Log* log = nullptr,
+                    Durability* durable = nullptr);

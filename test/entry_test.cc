@@ -202,15 +202,15 @@ class ProgramLog : public Program {
     ExpectRestored();
     const std::vector<std::string> lines = logtest::Lines(logtest::ReadText(path));
     std::remove(path.c_str());
-    ASSERT_EQ(lines.size(), 10u) << ::testing::PrintToString(lines);
+    ASSERT_EQ(lines.size(), 12u) << ::testing::PrintToString(lines);
     ExpectFirstLine(lines[0], command_line);
     EXPECT_EQ(lines[1], kRegistry + Join(root_, "install"));
     const std::vector<std::string> walk(lines.begin() + 1, lines.end());
-    EXPECT_EQ(logtest::Events(walk),
-              logtest::Expected(
-                  "moved:app.exe moved:lib/a.dll moved:lib/new.dll kept:.hidden removed:lib "
-                  "left::145",
-                  "backup", Join(root_, "install")));
+    EXPECT_EQ(
+        logtest::Events(walk),
+        logtest::Expected("flushed: moved:app.exe moved:lib/a.dll moved:lib/new.dll kept:.hidden "
+                          "removed:lib left::145 flushed-install:",
+                          "backup", Join(root_, "install")));
     ExpectLastLine(lines.back(), "3 files moved, 0 not moved, 1 kept, 1 directory left");
   }
 
@@ -293,18 +293,18 @@ TEST_F(ProgramLog, SecondRunAppends) {
   const std::string command_line = "/LOG=\"" + path + "\"";
   Run(command_line);
   const std::string first = logtest::ReadText(path);
-  ASSERT_EQ(logtest::Lines(first).size(), 10u);
+  ASSERT_EQ(logtest::Lines(first).size(), 12u);
   MakeTree("backup", "app.exe=newer");
   Run(command_line);
   const std::string both = logtest::ReadText(path);
   ASSERT_EQ(both.substr(0, first.size()), first);
   const std::vector<std::string> second = logtest::Lines(both.substr(first.size()));
-  ASSERT_EQ(second.size(), 7u) << ::testing::PrintToString(second);
+  ASSERT_EQ(second.size(), 9u) << ::testing::PrintToString(second);
   ExpectFirstLine(second[0], command_line);
   EXPECT_EQ(second[1], kRegistry + Join(root_, "install"));
-  EXPECT_EQ(
-      logtest::Events({second.begin() + 1, second.end()}),
-      logtest::Expected("moved:app.exe kept:.hidden left::145", "backup", Join(root_, "install")));
+  EXPECT_EQ(logtest::Events({second.begin() + 1, second.end()}),
+            logtest::Expected("flushed: moved:app.exe kept:.hidden left::145 flushed-install:",
+                              "backup", Join(root_, "install")));
   ExpectLastLine(second.back(), "1 file moved, 0 not moved, 1 kept, 1 directory left");
 }
 

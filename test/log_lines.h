@@ -65,7 +65,7 @@ inline std::vector<std::string> Expected(std::string_view tokens,
     const std::string kind = token.substr(0, colon);
     std::string path = token.substr(colon + 1), error;
     if (kind == "not-moved" || kind == "in-both" || kind == "left" || kind == "not-listed" ||
-        kind == "list-ended") {
+        kind == "list-ended" || kind == "not-flushed" || kind == "volume-not-flushed") {
       error = ": error " + path.substr(path.rfind(':') + 1);
       path = path.substr(0, path.rfind(':'));
     }
@@ -98,6 +98,15 @@ inline std::vector<std::string> Expected(std::string_view tokens,
       lines.push_back("removed: " + from);
     } else if (kind == "left") {
       lines.push_back("left: " + from + error);
+    } else if (kind == "flushed") {  // The backup's volume, before the first rename.
+      lines.push_back("flushed: the volume of " + backup);
+    } else if (kind == "flushed-install") {  // The installation's, after the last.
+      lines.push_back("flushed: the volume of " + install);
+    } else if (kind == "volume-not-flushed") {
+      lines.push_back("not flushed, so each file is flushed before its rename: the volume of " +
+                      from + error);
+    } else if (kind == "not-flushed") {
+      lines.push_back("not flushed: " + from + error);
     } else if (kind == "not-listed") {
       lines.push_back("not listed: " + from + error);
     } else {
@@ -117,7 +126,11 @@ inline std::vector<std::string> Events(std::vector<std::string> lines) {
     return {};
   }
   std::vector<std::string> events(lines.begin() + 1, lines.end() - 1);
-  for (std::string& line : events) line = WithoutMessage(line);
+  for (std::string& line : events) {
+    line = WithoutMessage(line);
+    // A flush's time is the disk's.
+    if (line.rfind("flushed: ", 0) == 0) line = line.substr(0, line.rfind(", in "));
+  }
   std::sort(events.begin() + 1, events.end());
   return events;
 }

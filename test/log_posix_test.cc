@@ -121,7 +121,7 @@ TEST_P(ReasonTable, LogsWhyNothingIsRestored) {
   MakeTree("install", "f=old");
   const std::vector<std::string> lines = RunLogged();
   const bool found = std::string(c.name) == "Found";
-  ASSERT_EQ(lines.size(), found ? 6u : 3u) << ::testing::PrintToString(lines);
+  ASSERT_EQ(lines.size(), found ? 8u : 3u) << ::testing::PrintToString(lines);
   EXPECT_EQ(lines[1],
             "registry: HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
             "velmarok_is1, \"Inno Setup: App Path\"" +

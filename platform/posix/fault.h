@@ -20,6 +20,7 @@ enum class FaultPoint {
   kRemoveDirectory,  // RemoveDirectoryA fails.
   kSleep,            // Sleep: never fails, only counts the waits.
   kWriteFile,        // WriteFile fails with ERROR_DISK_FULL, writing nothing.
+  kOpenVolume,       // OpenVolumeA fails with ERROR_ACCESS_DENIED, as without elevation.
   kCount,
 };
 
@@ -29,6 +30,9 @@ bool FaultInjected(FaultPoint point);
 // True while MoveFileExA is to treat every directory as a volume of its own, so that the
 // cross-volume path runs on a machine with one file system.
 bool DirectoriesAreVolumes();
+
+// True while OpenVolumeA is to fail every call, as for a program run without elevation.
+bool VolumesUnopenable();
 
 // The error with which a move of `from` is to fail while a test holds that file, or 0.
 DWORD HeldFileError(const char* from);
@@ -41,6 +45,9 @@ int FaultCalls(FaultPoint point);
 // Test build only. While on, a rename from one directory into another fails with
 // ERROR_NOT_SAME_DEVICE and changes nothing, as between two volumes.
 void SeparateDirectoryVolumes(bool on);
+// Test build only. While on, every OpenVolumeA fails with ERROR_ACCESS_DENIED, so that a
+// restore flushes each file before its rename.
+void OpenNoVolumes(bool on);
 // Test build only. The next `moves` moves (every one for -1) of a file whose path ends in `name`
 // fail with `error` and change nothing, as while another process holds that file; 0 holds none.
 void HoldFile(const char* name, DWORD error, int moves);

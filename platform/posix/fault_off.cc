@@ -8,6 +8,10 @@ bool DirectoriesAreVolumes() {
   return false;
 }
 
+bool VolumesUnopenable() {
+  return false;
+}
+
 DWORD HeldFileError(const char*) {
   return 0;
 }

@@ -9,6 +9,7 @@ int calls[kPoints];
 FaultPoint failing_point = FaultPoint::kCount;
 int failing_call = 0;
 bool separate_volumes = false;
+bool unopenable_volumes = false;
 std::string held_name;
 DWORD held_error = 0;
 int held_moves = 0;
@@ -36,6 +37,14 @@ bool DirectoriesAreVolumes() {
 
 void SeparateDirectoryVolumes(bool on) {
   separate_volumes = on;
+}
+
+bool VolumesUnopenable() {
+  return unopenable_volumes;
+}
+
+void OpenNoVolumes(bool on) {
+  unopenable_volumes = on;
 }
 
 DWORD HeldFileError(const char* from) {

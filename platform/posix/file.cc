@@ -95,15 +95,15 @@ void DirectoryOf(const char* path, char (&directory)[PATH_MAX]) {
   directory[length] = '\0';
 }
 
-// Flushes the directory that holds `path`, so that a rename into it is on disk.
+// Flushes the directory that holds `path`, so that a rename into it is on disk. On failure the
+// thread's last error says why.
 bool FlushDirectoryOf(const char* path) {
+  if (FaultInjected(FaultPoint::kFlush)) return Fail(ERROR_DISK_FULL);
   char directory[PATH_MAX];
   DirectoryOf(path, directory);
-  const int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool flushed = fsync(fd) == 0;
-  close(fd);
-  return flushed;
+  const Fd fd(open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() < 0 || fsync(fd.get()) != 0) return FailErrno();
+  return true;
 }
 
 // True when `from` and `to` lie in different directories (for the test build's separate
@@ -343,7 +343,7 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     if (errno == ENOENT && lstat(from, &status) == 0) return Fail(ERROR_PATH_NOT_FOUND);
     return FailErrno();
   }
-  if ((flags & MOVEFILE_WRITE_THROUGH) && !FlushDirectoryOf(to)) return FailErrno();
+  if ((flags & MOVEFILE_WRITE_THROUGH) && !FlushDirectoryOf(to)) return FALSE;
   return TRUE;
 }
 

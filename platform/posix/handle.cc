@@ -14,14 +14,21 @@
 namespace {
 
 // A handle is the descriptor plus one, so that no valid handle is null and none is
-// INVALID_HANDLE_VALUE.
-HANDLE ToHandle(int fd) {
-  return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd) + 1);
+// INVALID_HANDLE_VALUE. A volume's handle also carries kVolume, a bit no descriptor reaches (the
+// kernel allows at most 2^20 open descriptors a process).
+constexpr std::intptr_t kVolume = std::intptr_t{1} << 30;
+
+HANDLE ToHandle(int fd, std::intptr_t kind = 0) {
+  return reinterpret_cast<HANDLE>((static_cast<std::intptr_t>(fd) + 1) | kind);
 }
 
 int ToFd(HANDLE handle) {
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return -1;
-  return static_cast<int>(reinterpret_cast<std::intptr_t>(handle) - 1);
+  return static_cast<int>((reinterpret_cast<std::intptr_t>(handle) & ~kVolume) - 1);
+}
+
+bool IsVolume(HANDLE handle) {
+  return handle != INVALID_HANDLE_VALUE && (reinterpret_cast<std::intptr_t>(handle) & kVolume);
 }
 
 DWORD High(std::uint64_t value) {
@@ -95,6 +102,20 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
   return ToHandle(fd);
 }
 
+HANDLE OpenVolumeA(LPCSTR path) {
+  if (FaultInjected(FaultPoint::kOpenVolume) || VolumesUnopenable()) {
+    Fail(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  // Non-blocking, as every open here: a FIFO named as the directory must not hold the program.
+  const int fd = open(path, O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    FailErrno();
+    return INVALID_HANDLE_VALUE;
+  }
+  return ToHandle(fd, kVolume);
+}
+
 BOOL CloseHandle(HANDLE handle) {
   const int fd = ToFd(handle);
   if (fd < 0) return Fail(ERROR_INVALID_HANDLE);
@@ -126,7 +147,7 @@ BOOL FlushFileBuffers(HANDLE file) {
   if (FaultInjected(FaultPoint::kFlush)) return Fail(ERROR_DISK_FULL);
   const int fd = ToFd(file);
   if (fd < 0) return Fail(ERROR_INVALID_HANDLE);
-  return fsync(fd) == 0 ? TRUE : FailErrno();
+  return (IsVolume(file) ? syncfs(fd) : fsync(fd)) == 0 ? TRUE : FailErrno();
 }
 
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) {
