@@ -2,13 +2,16 @@
 # Benchmark: restores a large backup tree (half of its files replacing installed ones) with the
 # native program, without and with its log (/LOG=), the Windows program under Wine, and the
 # routes a Linux user would otherwise take: rsync --remove-source-files (then removing the
-# emptied directories), and cp -a then rm -r. Each is reported as a ratio to the floor: the same
+# emptied directories), and cp -a then rm -r. Those routes start with the backup on disk; one
+# more starts with it just written and not synced, as an installer leaves it, where the program
+# makes it durable before its first rename. Each is reported as a ratio to the floor: the same
 # renames and directory removals done by a bare C loop (bench/floor.c) over a list of paths
 # prepared before the timing, the least any tool can do on this file system. Reports wall time,
 # system calls per file, peak memory, and how time grows with the tree.
 #
 #   bash bench/bench.sh [FILES [BYTES]]   (default 100000 files of about 10 bytes, in directories
 #                                          of 100 files; BYTES pads each file to that size)
+#   BENCH_WINE=0 leaves out the Wine route (minutes a start where 32-bit programs run under qemu).
 #
 # Everything happens under build/bench, on one file system. This is not a test: it asserts
 # nothing and prints a table.
@@ -21,6 +24,7 @@ work=$top/build/bench
 source scripts/lib.sh
 bash scripts/deps.sh
 build_programs
+cmake --build --preset native -j "$(nproc)" --target per-file-flush >/dev/null
 mkdir -p "$work"
 
 # Lays out backup/ and install/ in $work/$1 for $2 files: directories of 100 files, every
@@ -109,6 +113,7 @@ declare -A samples
 for round in 1 2 3; do
   for label in floor native logged; do
     lay_out "$label" "$files"
+    sync -f "$work"
     [ "$label" = floor ] && floor_list floor
     rm -f "$work/logged.log"
     case $label in
@@ -121,6 +126,33 @@ for round in 1 2 3; do
   done
 done
 for label in floor native logged; do
+  # shellcheck disable=SC2086
+  seconds[$label]=$(median ${samples[$label]})
+done
+
+# The backup just written, not synced: the floor, the floor after one sync -f of the backup (the
+# least a restore that survives a power cut can do), the program, and the program with every
+# volume failing to open (as without elevation), so that it flushes each file before its rename.
+# What earlier routes left is synced first.
+per_file=(env RESTORE_BACKUP_HKLM=HKLM.reg "$top/build/native/per-file-flush")
+cold=(cold-floor cold-synced cold-native cold-per-file)
+for round in 1 2 3; do
+  for label in "${cold[@]}"; do
+    rm -rf "${work:?}/$label" && sync -f "$work"
+    lay_out "$label" "$files"
+    case $label in
+      cold-floor) floor_list "$label" && command=(env "$work/floor.bin" "$work/$label.list") ;;
+      cold-synced) floor_list "$label" &&
+        command=(sh -c 'sync -f backup && exec "$0" "$1"' "$work/floor.bin" "$work/$label.list") ;;
+      cold-native) command=("${native[@]}") ;;
+      cold-per-file) command=("${per_file[@]}") ;;
+    esac
+    read -r sample memory[$label] < <(timed "$label" "${command[@]}")
+    verify "$label" "$files"
+    samples[$label]+="$sample "
+  done
+done
+for label in "${cold[@]}"; do
   # shellcheck disable=SC2086
   seconds[$label]=$(median ${samples[$label]})
 done
@@ -145,22 +177,25 @@ renames=$(awk '$NF == "rename" {print $4}' "$work/strace.txt")
 logged_calls=$(count_calls strace-logged "$top/build/native/restore-backup" "/LOG=$work/logged.log")
 logged_writes=$(awk '$NF == "write" {print $4}' "$work/strace-logged.txt")
 floor_calls=$(count_calls strace-floor "$work/floor.bin" "$work/strace-floor.list")
+per_file_calls=$(count_calls strace-per-file "$top/build/native/per-file-flush")
 
 # The Windows program under Wine, in a prefix of its own; Wine's start-up is measured apart with
 # an empty backup and subtracted.
-prefix=$work/wineprefix
-[ -f "$prefix/drive_c/restore-backup-test-prefix" ] || bash scripts/wine-prefix.sh "$prefix" >/dev/null
-wine_environment "$prefix"
-lay_out wine "$files"
-wine_register "$work/wine/install" >/dev/null
-wineserver -w
-mkdir -p "$work/wine-idle"
-# One run first, so that both measured runs find wineserver already started.
-timed wine-idle wine "$top/build/windows/restore-backup.exe" >/dev/null
-read -r idle_seconds idle_memory < <(timed wine-idle wine "$top/build/windows/restore-backup.exe")
-read -r seconds[wine] memory[wine] < <(timed wine wine "$top/build/windows/restore-backup.exe")
-verify wine "$files"
-wineserver -k 2>/dev/null || true
+if [ "${BENCH_WINE:-1}" != 0 ]; then
+  prefix=$work/wineprefix
+  [ -f "$prefix/drive_c/restore-backup-test-prefix" ] || bash scripts/wine-prefix.sh "$prefix" >/dev/null
+  wine_environment "$prefix"
+  lay_out wine "$files"
+  wine_register "$work/wine/install" >/dev/null
+  wineserver -w
+  mkdir -p "$work/wine-idle"
+  # One run first, so that both measured runs find wineserver already started.
+  timed wine-idle wine "$top/build/windows/restore-backup.exe" >/dev/null
+  read -r idle_seconds idle_memory < <(timed wine-idle wine "$top/build/windows/restore-backup.exe")
+  read -r seconds[wine] memory[wine] < <(timed wine wine "$top/build/windows/restore-backup.exe")
+  verify wine "$files"
+  wineserver -k 2>/dev/null || true
+fi
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "inf" }'; }
 per_file() { awk -v c="$1" -v f="$files" 'BEGIN {printf "%.3f", c / f}'; }
@@ -172,8 +207,9 @@ printf '| restore-backup (native) | %s | %s | %s | %s |\n' "${seconds[native]}" 
   "${memory[native]}" "$(ratio "${seconds[native]}" "${seconds[floor]}")" "$(per_file "$calls")"
 printf '| restore-backup (native) /LOG= | %s | %s | %s | %s |\n' "${seconds[logged]}" \
   "${memory[logged]}" "$(ratio "${seconds[logged]}" "${seconds[floor]}")" "$(per_file "$logged_calls")"
-printf '| restore-backup.exe under Wine 8 | %s (%s of it Wine start-up) | %s (Wine process) | %s | |\n' \
-  "${seconds[wine]}" "$idle_seconds" "${memory[wine]}" "$(ratio "${seconds[wine]}" "${seconds[floor]}")"
+[ -z "${seconds[wine]:-}" ] ||
+  printf '| restore-backup.exe under Wine 8 | %s (%s of it Wine start-up) | %s (Wine process) | %s | |\n' \
+    "${seconds[wine]}" "$idle_seconds" "${memory[wine]}" "$(ratio "${seconds[wine]}" "${seconds[floor]}")"
 printf '| rsync -a --remove-source-files, then find -delete | %s | %s | %s | |\n' \
   "${seconds[rsync]}" "${memory[rsync]}" "$(ratio "${seconds[rsync]}" "${seconds[floor]}")"
 printf '| cp -a, then rm -r | %s | %s | %s | |\n' \
@@ -186,6 +222,20 @@ echo
 echo "native system calls: $calls for $files files ($(per_file "$calls") a file), of which rename: $renames; the rest:"
 awk '$NF != "total" && $NF != "rename" && $4 ~ /^[0-9]+$/ && $4 >= 100 {printf "  %s %s\n", $NF, $4}' "$work/strace.txt"
 echo "with /LOG=: $logged_calls ($(per_file "$logged_calls") a file); floor: $floor_calls ($(per_file "$floor_calls") a file)"
+echo "flushing each file instead of the volume: $per_file_calls ($(per_file "$per_file_calls") a file)"
+echo
+
+echo "The backup just written, not synced (median of 3 runs each, in turn):"
+printf '| route | wall time (s) | vs floor | vs floor + sync -f |\n|---|---|---|---|\n'
+cold_row() {  # label, description
+  printf '| %s | %s | %s | %s |\n' "$2" "${seconds[$1]}" "$(ratio "${seconds[$1]}" "${seconds[cold-floor]}")" \
+    "$(ratio "${seconds[$1]}" "${seconds[cold-synced]}")"
+}
+cold_row cold-floor "floor"
+cold_row cold-synced "floor after sync -f of the backup"
+cold_row cold-native "restore-backup (native): one flush of the volume"
+cold_row cold-per-file "restore-backup (native), no volume to open: each file flushed"
+for label in "${cold[@]}"; do echo "  $label: ${samples[$label]}"; done
 echo
 
 # Growth with the size of the tree: time and memory a file should stay flat.
@@ -196,5 +246,5 @@ for count in 1000 10000 "$files"; do
     "$(awk -v s="${seconds[scale-$count]}" -v f="$count" 'BEGIN {printf "%.1f", s * 1e6 / f}')" \
     "${memory[scale-$count]}"
 done
-rm -rf "${work:?}"/{floor,floor.bin,floor.list,native,logged,rsync,cp,strace,strace-logged,strace-floor,wine,wine-idle,scale-*}
-rm -f "$work"/{floor,floor.list,strace-floor.list,logged.log,strace*.txt}
+rm -rf "${work:?}"/{floor,floor.bin,floor.list,native,logged,rsync,cp,strace,strace-logged,strace-floor,strace-per-file,wine,wine-idle,scale-*,cold-*}
+rm -f "$work"/{floor,floor.list,strace-floor.list,logged.log,strace*.txt,cold-*.list}

@@ -38,7 +38,7 @@ bool VolumesUnopenable();
 DWORD HeldFileError(const char* from);
 
 // Test build only. Makes the `n`-th call (from 1) at `point` fail, counting from now; 0 fails
-// none. Calls at every point are counted from zero again.
+// none, -1 every one. Calls at every point are counted from zero again.
 void FailNthCall(FaultPoint point, int n);
 // How many calls at `point` were made since the last FailNthCall.
 int FaultCalls(FaultPoint point);

@@ -18,7 +18,7 @@ int held_tried = 0;
 
 bool FaultInjected(FaultPoint point) {
   const int count = ++calls[static_cast<int>(point)];
-  return point == failing_point && count == failing_call;
+  return point == failing_point && (count == failing_call || failing_call == -1);
 }
 
 void FailNthCall(FaultPoint point, int n) {
