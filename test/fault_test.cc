@@ -28,6 +28,7 @@ enum class Volumes {
   kOne,
   kTwoFileSystems,  // The backup on another file system: files are copied across.
   kEveryDirectory,  // The layer treats each directory as a volume, so every file is copied.
+  kUnopenable,      // No volume opens for a flush (no elevation), so each file is flushed.
 };
 
 struct FaultCase {
@@ -56,6 +57,11 @@ const FaultCase kFaultCases[] = {
     {"FileInformation", FaultPoint::kFileInformation, Volumes::kEveryDirectory},
     {"RenameOver", FaultPoint::kMove, Volumes::kEveryDirectory},
     {"DeleteSource", FaultPoint::kDeleteFile, Volumes::kEveryDirectory},
+    // Flushing: each volume opened or flushed, then each file flushed and written through.
+    {"OpenVolume", FaultPoint::kOpenVolume, Volumes::kOne},
+    {"FlushVolume", FaultPoint::kFlush, Volumes::kOne},
+    {"FlushEachFile", FaultPoint::kFlush, Volumes::kUnopenable},
+    {"OpenEachFile", FaultPoint::kCreateFile, Volumes::kUnopenable},
 };
 
 void PrintTo(const FaultCase& c, std::ostream* out) {
@@ -67,6 +73,7 @@ class FaultTable : public RegisteredInTempRoot, public ::testing::WithParamInter
   void TearDown() override {
     FailNthCall(FaultPoint::kCount, 0);
     SeparateDirectoryVolumes(false);
+    OpenNoVolumes(false);
     support::ChangeDirectory(root_);
     if (!work_.empty() && work_ != root_) support::RemoveTree(work_);
     RegisteredInTempRoot::TearDown();
@@ -94,8 +101,10 @@ class FaultTable : public RegisteredInTempRoot, public ::testing::WithParamInter
 
 TEST_P(FaultTable, NothingLostAndSecondRunFinishes) {
   work_ = root_;
-  const bool across = GetParam().volumes != Volumes::kOne;
+  const bool across = GetParam().volumes == Volumes::kTwoFileSystems ||
+                      GetParam().volumes == Volumes::kEveryDirectory;
   SeparateDirectoryVolumes(GetParam().volumes == Volumes::kEveryDirectory);
+  OpenNoVolumes(GetParam().volumes == Volumes::kUnopenable);
   if (GetParam().volumes == Volumes::kTwoFileSystems) {
     const std::string other = support::OtherFileSystem(root_);
     if (other.empty()) GTEST_SKIP() << "no second writable file system next to " << root_;

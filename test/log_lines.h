@@ -65,7 +65,7 @@ inline std::vector<std::string> Expected(std::string_view tokens,
     const std::string kind = token.substr(0, colon);
     std::string path = token.substr(colon + 1), error;
     if (kind == "not-moved" || kind == "in-both" || kind == "left" || kind == "not-listed" ||
-        kind == "list-ended" || kind == "not-flushed" || kind == "volume-not-flushed") {
+        kind == "list-ended" || kind.find("not-flushed") != std::string::npos) {
       error = ": error " + path.substr(path.rfind(':') + 1);
       path = path.substr(0, path.rfind(':'));
     }
@@ -105,8 +105,13 @@ inline std::vector<std::string> Expected(std::string_view tokens,
     } else if (kind == "volume-not-flushed") {
       lines.push_back("not flushed, so each file is flushed before its rename: the volume of " +
                       from + error);
+    } else if (kind == "volume-not-flushed-install") {
+      lines.push_back("not flushed, so each file is flushed before its rename: the volume of " +
+                      install + error);
     } else if (kind == "not-flushed") {
       lines.push_back("not flushed: " + from + error);
+    } else if (kind == "not-flushed-install") {  // By the write-through of its rename.
+      lines.push_back("not flushed: " + to + error);
     } else if (kind == "not-listed") {
       lines.push_back("not listed: " + from + error);
     } else {

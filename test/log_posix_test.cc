@@ -13,6 +13,7 @@
 #include "platform/posix/error.h"
 #include "platform/posix/fault.h"
 #include "restore/command_line.h"
+#include "restore/durable.h"
 #include "restore/entry.h"
 #include "restore/log.h"
 #include "restore/transfer.h"
@@ -342,13 +343,21 @@ struct PosixEventCase {
 
 const PosixEventCase kPosixEventCases[] = {
     {"LinkBackIntoTheTree", "d/x=1 d/loop->..", "d/", false, FaultPoint::kCount, 0, "d/loop->..",
-     "d/x=1", "moved:d/x not-entered:d/loop left:d:145 left::145"},
+     "d/x=1", "flushed: moved:d/x not-entered:d/loop left:d:145 left::145 flushed-install:"},
     {"NameEndingInADot", "lib.=1 ok=2", "", false, FaultPoint::kCount, 0, "lib.=1", "ok=2",
-     "kept-name:lib. moved:ok left::145"},
+     "kept-name:lib. flushed: moved:ok left::145 flushed-install:"},
     {"AcrossVolumes", "a=new", "a=old", true, FaultPoint::kCount, 0, "-", "a=new",
-     "copied:a removed:"},
+     "flushed: copied:a removed: flushed-install:"},
     {"AcrossVolumesNotDeleted", "a=new", "a=old", true, FaultPoint::kDeleteFile, 1, "a=new",
-     "a=new", "in-both:a:19 left::145"},
+     "a=new", "flushed: in-both:a:19 left::145 flushed-install:"},
+    // The restore goes on, each failure logged: the backup's volume, so each file is flushed
+    // instead, that flush, and the write-through after each rename, which still moved the file.
+    {"NoFlushSucceeds", "a=new d/b=new", "a=old d/", false, FaultPoint::kFlush, -1, "-",
+     "a=new d/b=new",
+     "volume-not-flushed::112 not-flushed:a:112 not-flushed-install:a:112 moved:a "
+     "not-flushed:d/b:112 not-flushed-install:d/b:112 moved:d/b removed:d removed:"},
+    {"NoVolumeOpens", "a=new", "", false, FaultPoint::kOpenVolume, -1, "-", "a=new",
+     "volume-not-flushed-install::5 moved:a removed:"},
     {"NoMemoryForAPath", "a=1", "", false, FaultPoint::kHeapAlloc, 1, "a=1", "",
      "no-memory:a left::145"},
     {"ListingEndsEarly", "", "", false, FaultPoint::kFindNext, 1, "-", "",
@@ -377,7 +386,9 @@ TEST_P(PosixEventTable, LeavesExpectedTreesAndLog) {
     ASSERT_TRUE(log.Open("log.txt", ""));
     SeparateDirectoryVolumes(c.volumes);
     FailNthCall(c.fault, c.nth);
-    MoveTree("backup", "install", &log);
+    Durability durable("backup", "install", &log);
+    MoveTree("backup", "install", &log, &durable);
+    durable.Finish();
     FailNthCall(FaultPoint::kCount, 0);
     SeparateDirectoryVolumes(false);
   }
