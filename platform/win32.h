@@ -222,8 +222,8 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 // Opens `path` (links followed) for `access` (0, GENERIC_READ, GENERIC_WRITE or
 // FILE_APPEND_DATA, which writes at the end) as `disposition` says: OPEN_EXISTING, OPEN_ALWAYS
 // or CREATE_ALWAYS (which empties it). `share` and `security` are ignored. Only a regular file
-// is opened, or a directory with FILE_FLAG_BACKUP_SEMANTICS and no write access (otherwise
-// ERROR_ACCESS_DENIED); a FIFO, device or socket fails with ERROR_NOT_SUPPORTED, and no open
+// is opened, or a directory with FILE_FLAG_BACKUP_SEMANTICS (otherwise ERROR_ACCESS_DENIED;
+// with GENERIC_WRITE it can only be flushed, and no file opens so); a FIFO, device or socket fails with ERROR_NOT_SUPPORTED, and no open
 // ever blocks on one. With access 0 and OPEN_EXISTING the file is not opened for reading or
 // writing, only named (a FIFO or device never sees an open): the handle serves
 // GetFileInformationByHandle. Returns INVALID_HANDLE_VALUE on failure.

@@ -47,7 +47,16 @@ Durability::Mode Durability::Choose() {
 }
 
 void Durability::Finish() {
-  if (mode_ != Mode::kVolume) return;
-  FlushVolume(destination_volume_.get(), destination_, log_, false);
-  destination_volume_.reset();
+  if (mode_ == Mode::kVolume) {
+    FlushVolume(destination_volume_.get(), destination_, log_, false);
+    destination_volume_.reset();
+  } else if (mode_ == Mode::kEachFile) {
+    // Wine ignores a rename's write-through, so the last renames could still be lost. Flushing
+    // the destination directory commits the file system's journal, which holds every rename.
+    const unique_hfile directory(CreateFileA(
+        destination_, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!directory || !FlushFileBuffers(directory.get()))
+      Note(log_, Event::kNotFlushed, destination_);
+  }
 }

@@ -12,8 +12,8 @@ class Log;
 // system's cache, and a power cut in between boots with the installed file empty (ext4) or
 // reading as zeros (NTFS). So before the first rename the backup's volume is flushed once, and
 // after the last the installation's. Where either volume cannot be opened for that (no
-// elevation, a network share), each file is flushed before its rename instead, and renamed with
-// write-through. A flush that fails is noted in the log and changes nothing else: the files are
+// elevation, a network share), each file is flushed before its rename instead, renamed with
+// write-through, and the installation directory is flushed after the last. A flush that fails is noted in the log and changes nothing else: the files are
 // moved all the same.
 class Durability {
  public:
@@ -28,8 +28,8 @@ class Durability {
   // flushes the source's volume; with no volume to flush, `from` itself is flushed. Returns the
   // flags the rename must add (MOVEFILE_WRITE_THROUGH when each file is flushed).
   DWORD BeforeRename(const char* from);
-  // After the last walk: flushes the destination's volume, if a rename was readied and the
-  // volumes were flushed. Each file's own rename was written through otherwise.
+  // After the last walk, if a rename was readied: flushes the destination's volume, or where
+  // each file was flushed instead, the destination directory itself.
   void Finish();
 
  private:

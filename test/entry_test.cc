@@ -202,16 +202,20 @@ class ProgramLog : public Program {
     ExpectRestored();
     const std::vector<std::string> lines = logtest::Lines(logtest::ReadText(path));
     std::remove(path.c_str());
-    ASSERT_EQ(lines.size(), 12u) << ::testing::PrintToString(lines);
+    const std::vector<std::string> expected = Flushed(kRestoredEvents);
+    // The run's first line, the registration, the walk and the totals.
+    ASSERT_EQ(lines.size(), expected.size() + 3) << ::testing::PrintToString(lines);
     ExpectFirstLine(lines[0], command_line);
     EXPECT_EQ(lines[1], kRegistry + Join(root_, "install"));
-    const std::vector<std::string> walk(lines.begin() + 1, lines.end());
-    EXPECT_EQ(
-        logtest::Events(walk),
-        logtest::Expected("flushed: moved:app.exe moved:lib/a.dll moved:lib/new.dll kept:.hidden "
-                          "removed:lib left::145 flushed-install:",
-                          "backup", Join(root_, "install")));
+    EXPECT_EQ(logtest::Events({lines.begin() + 1, lines.end()}), expected);
     ExpectLastLine(lines.back(), "3 files moved, 0 not moved, 1 kept, 1 directory left");
+  }
+
+  // The lines Expected gives for `tokens`, with the flushes of a run that renamed files.
+  std::vector<std::string> Flushed(const std::string& tokens) {
+    return logtest::Expected(
+        std::string(support::kFlushedBefore) + " " + tokens + " " + support::kFlushedAfter,
+        "backup", Join(root_, "install"));
   }
 
   void ExpectFirstLine(const std::string& line, const std::string& command_line) {
@@ -240,6 +244,9 @@ class ProgramLog : public Program {
     EXPECT_EQ(ReadTree(root_), support::Describe(entries));
   }
 
+  // What a run logs of the fixture's trees.
+  const std::string kRestoredEvents =
+      "moved:app.exe moved:lib/a.dll moved:lib/new.dll kept:.hidden removed:lib left::145";
   const std::string kRegistry =
       "registry: HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\velmarok_is1, "
       "\"Inno Setup: App Path\" = ";
@@ -293,18 +300,17 @@ TEST_F(ProgramLog, SecondRunAppends) {
   const std::string command_line = "/LOG=\"" + path + "\"";
   Run(command_line);
   const std::string first = logtest::ReadText(path);
-  ASSERT_EQ(logtest::Lines(first).size(), 12u);
+  ASSERT_EQ(logtest::Lines(first).size(), Flushed(kRestoredEvents).size() + 3);
   MakeTree("backup", "app.exe=newer");
   Run(command_line);
   const std::string both = logtest::ReadText(path);
   ASSERT_EQ(both.substr(0, first.size()), first);
   const std::vector<std::string> second = logtest::Lines(both.substr(first.size()));
-  ASSERT_EQ(second.size(), 9u) << ::testing::PrintToString(second);
+  const std::vector<std::string> expected = Flushed("moved:app.exe kept:.hidden left::145");
+  ASSERT_EQ(second.size(), expected.size() + 3) << ::testing::PrintToString(second);
   ExpectFirstLine(second[0], command_line);
   EXPECT_EQ(second[1], kRegistry + Join(root_, "install"));
-  EXPECT_EQ(logtest::Events({second.begin() + 1, second.end()}),
-            logtest::Expected("flushed: moved:app.exe kept:.hidden left::145 flushed-install:",
-                              "backup", Join(root_, "install")));
+  EXPECT_EQ(logtest::Events({second.begin() + 1, second.end()}), expected);
   ExpectLastLine(second.back(), "1 file moved, 0 not moved, 1 kept, 1 directory left");
 }
 

@@ -70,7 +70,7 @@ inline std::vector<std::string> Expected(std::string_view tokens,
       path = path.substr(0, path.rfind(':'));
     }
     const std::string from = path.empty() ? backup : support::Join(backup, path);
-    const std::string to = support::Join(install, path);
+    const std::string to = path.empty() ? install : support::Join(install, path);
     if (kind == "moved") {
       lines.push_back("moved: " + from + " -> " + to);
     } else if (kind == "copied") {

@@ -351,11 +351,13 @@ const PosixEventCase kPosixEventCases[] = {
     {"AcrossVolumesNotDeleted", "a=new", "a=old", true, FaultPoint::kDeleteFile, 1, "a=new",
      "a=new", "flushed: in-both:a:19 left::145 flushed-install:"},
     // The restore goes on, each failure logged: the backup's volume, so each file is flushed
-    // instead, that flush, and the write-through after each rename, which still moved the file.
+    // instead, that flush, the write-through after each rename, which still moved the file, and
+    // the installation directory's flush after the last.
     {"NoFlushSucceeds", "a=new d/b=new", "a=old d/", false, FaultPoint::kFlush, -1, "-",
      "a=new d/b=new",
      "volume-not-flushed::112 not-flushed:a:112 not-flushed-install:a:112 moved:a "
-     "not-flushed:d/b:112 not-flushed-install:d/b:112 moved:d/b removed:d removed:"},
+     "not-flushed:d/b:112 not-flushed-install:d/b:112 moved:d/b removed:d removed: "
+     "not-flushed-install::112"},
     {"NoVolumeOpens", "a=new", "", false, FaultPoint::kOpenVolume, -1, "-", "a=new",
      "volume-not-flushed-install::5 moved:a removed:"},
     {"NoMemoryForAPath", "a=1", "", false, FaultPoint::kHeapAlloc, 1, "a=1", "",

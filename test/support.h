@@ -69,6 +69,12 @@ struct Run {
 // `directory`, passing `arguments` on its command line, and waits for it.
 Run RunProgram(const std::string& directory, const std::string& arguments = "");
 
+// How a run that renames files logs its flushes, as logtest::Expected's tokens: before the first
+// rename and after the last. Linux flushes both volumes; Wine's volume of C: opens but will not
+// flush (error 1), so there each file is flushed before its rename instead.
+extern const char* const kFlushedBefore;
+extern const char* const kFlushedAfter;
+
 }  // namespace support
 
 namespace support {

@@ -117,4 +117,7 @@ std::string OtherFileSystem(const std::string& near) {
   return "";
 }
 
+const char* const kFlushedBefore = "flushed:";
+const char* const kFlushedAfter = "flushed-install:";
+
 }  // namespace support

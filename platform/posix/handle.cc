@@ -62,6 +62,10 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
   const bool path_only = access == 0 && disposition == OPEN_EXISTING;
   if (path_only) open_flags = O_PATH | O_CLOEXEC;
   if (access & FILE_APPEND_DATA) open_flags |= O_APPEND;
+  // A directory is opened for writing only to flush it, which Linux does through a read-only
+  // descriptor, as Wine does.
+  const bool directory = writes && (flags & FILE_FLAG_BACKUP_SEMANTICS);
+  if (directory) open_flags = O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC;
   switch (disposition) {
     case OPEN_EXISTING:
       break;
@@ -88,7 +92,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     refused = Win32Error(errno);
   } else if (S_ISDIR(status.st_mode)) {
     // As on Windows: a directory opens only for reading, with backup semantics.
-    if (writes || !(flags & FILE_FLAG_BACKUP_SEMANTICS)) refused = ERROR_ACCESS_DENIED;
+    if (!(flags & FILE_FLAG_BACKUP_SEMANTICS)) refused = ERROR_ACCESS_DENIED;
   } else if (!S_ISREG(status.st_mode)) {
     refused = ERROR_NOT_SUPPORTED;
   }
