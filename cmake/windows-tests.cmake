@@ -54,12 +54,17 @@ add_dependencies(restore-tests hold-file)
 
 # A 64 KiB volume for the full-disk case, mounted where the machine allows it (as root); the
 # test skips itself when what it finds there is not that small.
+# The same fixture gives the suite's temporary directories a tmpfs of their own, reached through
+# Z:, since Wine hangs the test process that opens C:'s volume device to flush it.
 set(small_volume ${CMAKE_BINARY_DIR}/small-volume)
+set(test_temp ${CMAKE_BINARY_DIR}/test-temp)
+string(REPLACE "/" "\\" test_temp_windows "Z:${test_temp}")
 add_test(NAME small-volume-mount COMMAND sh -c
-  "mkdir -p '${small_volume}' && (mountpoint -q '${small_volume}' || mount -t tmpfs -o size=64k tmpfs '${small_volume}' || true)")
+  "mkdir -p '${small_volume}' '${test_temp}' && (mountpoint -q '${small_volume}' || mount -t tmpfs -o size=64k tmpfs '${small_volume}' || true) && (mountpoint -q '${test_temp}' || mount -t tmpfs -o size=1g tmpfs '${test_temp}' || true)")
 add_test(NAME small-volume-unmount COMMAND sh -c
-  "! mountpoint -q '${small_volume}' || umount '${small_volume}'")
+  "for dir in '${small_volume}' '${test_temp}'; do ! mountpoint -q \"$dir\" || umount \"$dir\"; done")
 set_tests_properties(small-volume-mount PROPERTIES FIXTURES_SETUP small-volume)
 set_tests_properties(small-volume-unmount PROPERTIES FIXTURES_CLEANUP small-volume)
 set_tests_properties(restore-tests PROPERTIES FIXTURES_REQUIRED "wine;small-volume"
-  ENVIRONMENT "${wine_environment};RESTORE_TEST_SMALL_VOLUME=${small_volume}")
+  ENVIRONMENT
+  "${wine_environment};RESTORE_TEST_SMALL_VOLUME=${small_volume};RESTORE_TEST_TEMP=${test_temp_windows}")

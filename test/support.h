@@ -70,8 +70,9 @@ struct Run {
 Run RunProgram(const std::string& directory, const std::string& arguments = "");
 
 // How a run that renames files logs its flushes, as logtest::Expected's tokens: before the first
-// rename and after the last. Linux flushes both volumes; Wine's volume of C: opens but will not
-// flush (error 1), so there each file is flushed before its rename instead.
+// rename and after the last. Linux flushes both volumes. Under Wine the suite's directories lie
+// on a tmpfs of their own, a mount that is no drive, so no volume is found (error 4390) and each
+// file is flushed before its rename instead.
 extern const char* const kFlushedBefore;
 extern const char* const kFlushedAfter;
 

@@ -66,7 +66,7 @@ Run RunProgram(const std::string& directory, const std::string& arguments) {
   return {static_cast<int>(status), text};
 }
 
-const char* const kFlushedBefore = "volume-not-flushed::1";
+const char* const kFlushedBefore = "volume-not-flushed-install::4390";
 const char* const kFlushedAfter = "";
 
 }  // namespace support
