@@ -20,6 +20,9 @@ wineserver -k 2>/dev/null || true
 rm -rf "$prefix" "$TMPDIR"
 mkdir -p "$TMPDIR"
 wineboot -i >/dev/null 2>&1
+# Inno Setup's setups and uninstallers make hidden windows even when very silent: with no display
+# they stop at once unless Wine draws with its null driver.
+wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
 wineserver -w
 touch "$prefix/drive_c/restore-backup-test-prefix"
 echo "Wine prefix ready: $prefix ($(wine --version))"
