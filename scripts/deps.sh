@@ -61,6 +61,14 @@ dpkg --print-foreign-architectures | grep -qx i386 || {
 install "${packages[@]}"
 # npm brings the Inno Setup compiler from its registry; the machine's own Node.js serves if present.
 command -v npm >/dev/null || install nodejs npm
+# The Inno Setup compiler (bin/ISCC.exe) for the Windows suite, at the version and integrity that
+# tools/innosetup/package-lock.json pins; fetched again only when the lock file changed. The tests
+# fetch nothing.
+tools=tools/innosetup
+if ! cmp -s $tools/package-lock.json $tools/node_modules/.installed-lock 2>/dev/null; then
+  npm ci --prefix $tools --ignore-scripts --no-audit --no-fund --fetch-retries=4 >/dev/null
+  cp $tools/package-lock.json $tools/node_modules/.installed-lock
+fi
 
 # Wine starts 32-bit Windows programs with its 32-bit loader, an i386 Linux program. A kernel
 # that runs no 32-bit code (IA-32 emulation off) refuses it ("Exec format error"): such programs
