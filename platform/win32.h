@@ -218,15 +218,19 @@ UINT GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT unique, LPSTR path);
 // FILE_ATTRIBUTE_READONLY takes every write permission from the file, anything else gives the
 // owner's back; other attributes are ignored.
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
+// The attributes of `path` itself, a link not followed: FILE_ATTRIBUTE_DIRECTORY for a directory
+// or a link to one, FILE_ATTRIBUTE_REPARSE_POINT added for a link, FILE_ATTRIBUTE_NORMAL for
+// anything else. INVALID_FILE_ATTRIBUTES, with the error, when it cannot be looked at.
+DWORD GetFileAttributesA(LPCSTR path);
 
 // Opens `path` (links followed) for `access` (0, GENERIC_READ, GENERIC_WRITE or
 // FILE_APPEND_DATA, which writes at the end) as `disposition` says: OPEN_EXISTING, OPEN_ALWAYS
 // or CREATE_ALWAYS (which empties it). `share` and `security` are ignored. Only a regular file
 // is opened, or a directory with FILE_FLAG_BACKUP_SEMANTICS (otherwise ERROR_ACCESS_DENIED;
-// with GENERIC_WRITE it can only be flushed, and no file opens so); a FIFO, device or socket fails with ERROR_NOT_SUPPORTED, and no open
-// ever blocks on one. With access 0 and OPEN_EXISTING the file is not opened for reading or
-// writing, only named (a FIFO or device never sees an open): the handle serves
-// GetFileInformationByHandle. Returns INVALID_HANDLE_VALUE on failure.
+// with GENERIC_WRITE it can only be flushed, and no file opens so); a FIFO, device or socket fails
+// with ERROR_NOT_SUPPORTED, and no open ever blocks on one. With access 0 and OPEN_EXISTING the
+// file is not opened for reading or writing, only named (a FIFO or device never sees an open): the
+// handle serves GetFileInformationByHandle. Returns INVALID_HANDLE_VALUE on failure.
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE template_file);
 BOOL CloseHandle(HANDLE handle);

@@ -264,6 +264,17 @@ bool Held(DWORD error) {
          error == ERROR_LOCK_VIOLATION;
 }
 
+// True when the move onto `to` that just failed with `error` failed for a file that another
+// process held. Access denied is also what a file's rename over a directory gives: a name clash,
+// which no wait clears. Only that error costs a look at `to`. Keeps the thread's last error.
+bool HeldBy(DWORD error, const char* to) {
+  if (!Held(error)) return false;
+  if (error != ERROR_ACCESS_DENIED) return true;
+  const DWORD attributes = GetFileAttributesA(to);
+  SetLastError(error);
+  return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // Moves the file `from` onto `to`. Notes in `walker` whether the move failed for a file held.
 void MoveOneFile(const char* from, const char* to, DWORD attributes, Walker& walker) {
   // One call that replaces: a move that fails leaves the installed file as it was. Deleting it
@@ -275,7 +286,7 @@ void MoveOneFile(const char* from, const char* to, DWORD attributes, Walker& wal
       MoveAcrossVolumes(from, to, attributes, &copied, walker.log)) {
     return Note(walker.log, Event::kCopied, from, to);
   }
-  if (Held(GetLastError())) walker.result.held = true;
+  if (HeldBy(GetLastError(), to)) walker.result.held = true;
   Note(walker.log, copied ? Event::kInBoth : Event::kNotMoved, from, to);
 }
 

@@ -408,3 +408,16 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
       attributes & FILE_ATTRIBUTE_READONLY ? status.st_mode & ~0222 : status.st_mode | S_IWUSR;
   return chmod(path, mode & 07777) == 0 ? TRUE : FailErrno();
 }
+
+DWORD GetFileAttributesA(LPCSTR path) {
+  struct stat status;
+  if (lstat(path, &status) != 0) {
+    last_error = Win32Error(errno);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (S_ISDIR(status.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+  if (!S_ISLNK(status.st_mode)) return FILE_ATTRIBUTE_NORMAL;
+  return stat(path, &status) == 0 && S_ISDIR(status.st_mode)
+             ? FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT
+             : FILE_ATTRIBUTE_REPARSE_POINT;
+}
