@@ -244,6 +244,10 @@ BOOL FlushFileBuffers(HANDLE file);
 // the same three), size, link count and times. dwFileAttributes holds only the directory bit, or
 // FILE_ATTRIBUTE_READONLY for a file whose owner may not write it.
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
+// Writes into `path` (`size` bytes) the absolute path of the open `file` as the system resolves
+// it, every link and ".." taken, and returns its length; when it does not fit, writes nothing and
+// returns the size it needs, terminator included. 0 on failure. `flags` must be 0.
+DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size, DWORD flags);
 
 // Suspends the thread for at least `milliseconds`.
 void Sleep(DWORD milliseconds);

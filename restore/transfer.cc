@@ -85,13 +85,14 @@ struct Level {
 };
 
 // One walk: what it found that its caller may act on, the log it notes each outcome in (nullptr:
-// none), what puts its renames on disk (nullptr: nothing), and the linked directories it has
-// entered.
+// none), what puts its renames on disk (nullptr: nothing), the linked directories it has
+// entered, and the installation directory (the outermost destination).
 struct Walker {
   WalkResult result;
   Log* log;
   Durability* durable;
   EnteredDirectories entered;
+  const char* installation;
 };
 
 // The prefix of the temporary copy a cross-volume move places beside its destination, so that
@@ -143,6 +144,37 @@ bool MayWalkAgain(const char* path, const Level& level, EnteredDirectories& ente
     if (!IdentityOf(above->source, &identity) || identity == target) return true;
   }
   return !entered.Add(target);
+}
+
+// True unless `path` is known to lie outside the directory `directory`: the directory itself,
+// or any directory above it up to its volume's root (as the system resolves it, links taken),
+// is `directory`.
+bool LiesWithin(const char* path, const Identity& directory) {
+  const unique_hfile file(CreateFileA(path, 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  char resolved[MAX_PATH];
+  const DWORD length = file ? GetFinalPathNameByHandleA(file.get(), resolved, MAX_PATH, 0) : 0;
+  if (length == 0 || length >= MAX_PATH) return true;
+  for (DWORD end = length;;) {
+    resolved[end] = '\0';
+    Identity identity;
+    if (!IdentityOf(resolved, &identity) || identity == directory) return true;
+    // The root ("/", "\\?\C:\") keeps its separator, and is the last.
+    if (resolved[end - 1] == kPathSeparator) return false;
+    while (end > 0 && resolved[end - 1] != kPathSeparator) --end;
+    if (end == 0) return false;
+    if (end > 1 && resolved[end - 2] != ':') --end;
+  }
+}
+
+// True unless the linked directory `path` is known to lie outside the installation directory
+// and not to hold it: walked as backup, it would move installed files out of their place, or
+// into themselves.
+bool MayBeInstalled(const char* path, const char* installation) {
+  Identity target, root;
+  if (!IdentityOf(path, &target) || !IdentityOf(installation, &root)) return true;
+  return LiesWithin(path, root) || LiesWithin(installation, target);
 }
 
 // True when the names the system would address by `name` may not be `name` itself: Windows
@@ -313,9 +345,13 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
   if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
     // Links to directories are walked, but never back into the tree being walked, nor twice into
     // one directory. Only a link costs the check, so a tree without links makes no call for it.
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-        MayWalkAgain(from.get(), level, walker.entered)) {
-      return Note(walker.log, Event::kNotEntered, from.get());
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      if (MayBeInstalled(from.get(), walker.installation)) {
+        return Note(walker.log, Event::kNotEnteredInstalled, from.get());
+      }
+      if (MayWalkAgain(from.get(), level, walker.entered)) {
+        return Note(walker.log, Event::kNotEntered, from.get());
+      }
     }
     const bool linked = level.linked || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
     Walk(from.get(), to.get(), &level, linked, walker);
@@ -364,7 +400,7 @@ void Walk(const char* source, const char* destination, const Level* up, bool lin
 }  // namespace
 
 WalkResult MoveTree(const char* source, const char* destination, Log* log, Durability* durable) {
-  Walker walker{{}, log, durable, {}};
+  Walker walker{{}, log, durable, {}, destination};
   Note(log, Event::kWalk, source, destination);
   Walk(source, destination, nullptr, false, walker);
   return walker.result;

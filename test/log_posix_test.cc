@@ -344,6 +344,11 @@ struct PosixEventCase {
 const PosixEventCase kPosixEventCases[] = {
     {"LinkBackIntoTheTree", "d/x=1 d/loop->..", "d/", false, FaultPoint::kCount, 0, "d/loop->..",
      "d/x=1", "flushed: moved:d/x not-entered:d/loop left:d:145 left::145 flushed-install:"},
+    // One leads into the installation, one holds it (the test's root): walked as backup, they
+    // would move installed files out of their place.
+    {"LinksIntoTheInstallation", "lib->../install/lib64 all->..", "lib/ lib64/a=1", false,
+     FaultPoint::kCount, 0, "all->.. lib->../install/lib64", "lib/ lib64/a=1",
+     "not-entered-installed:all not-entered-installed:lib left::145"},
     {"NameEndingInADot", "lib.=1 ok=2", "", false, FaultPoint::kCount, 0, "lib.=1", "ok=2",
      "kept-name:lib. flushed: moved:ok left::145 flushed-install:"},
     {"AcrossVolumes", "a=new", "a=old", true, FaultPoint::kCount, 0, "-", "a=new",

@@ -1,11 +1,14 @@
 // Open files of the Win32 interface over POSIX descriptors: opening, writing, flushing, and a
 // file's identity.
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 
 #include "platform/posix/error.h"
 #include "platform/posix/fault.h"
@@ -179,4 +182,18 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* informa
   information->nFileIndexHigh = High(inode);
   information->nFileIndexLow = Low(inode);
   return TRUE;
+}
+
+DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size, DWORD flags) {
+  const int fd = ToFd(file);
+  if (fd < 0 || flags != 0) return Fail(ERROR_INVALID_PARAMETER);
+  char link[32], resolved[PATH_MAX];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  const ssize_t length = readlink(link, resolved, sizeof resolved);
+  if (length < 0) return FailErrno();
+  if (static_cast<std::size_t>(length) >= sizeof resolved) return Fail(ERROR_FILENAME_EXCED_RANGE);
+  if (static_cast<DWORD>(length) >= size) return static_cast<DWORD>(length) + 1;
+  std::memcpy(path, resolved, static_cast<std::size_t>(length));
+  path[length] = '\0';
+  return static_cast<DWORD>(length);
 }
