@@ -402,6 +402,11 @@ void Walk(const char* source, const char* destination, const Level* up, bool lin
 WalkResult MoveTree(const char* source, const char* destination, Log* log, Durability* durable) {
   Walker walker{{}, log, durable, {}, destination};
   Note(log, Event::kWalk, source, destination);
-  Walk(source, destination, nullptr, false, walker);
+  // A source that is itself a link is walked as a linked directory, never removed: Wine's
+  // RemoveDirectoryA would remove the directory it leads to. One call a walk.
+  const DWORD attributes = GetFileAttributesA(source);
+  const bool linked =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  Walk(source, destination, nullptr, linked, walker);
   return walker.result;
 }

@@ -339,6 +339,8 @@ struct PosixEventCase {
   const char* backup_after;
   const char* install_after;
   const char* logged;
+  // "backup" is a link to the directory "real", which holds the backup column's tree.
+  bool backup_linked = false;
 };
 
 const PosixEventCase kPosixEventCases[] = {
@@ -349,6 +351,9 @@ const PosixEventCase kPosixEventCases[] = {
     {"LinksIntoTheInstallation", "lib->../install/lib64 all->..", "lib/ lib64/a=1", false,
      FaultPoint::kCount, 0, "all->.. lib->../install/lib64", "lib/ lib64/a=1",
      "not-entered-installed:all not-entered-installed:lib left::145"},
+    // A backup reached through a link is not the backup's own: nothing of it is removed.
+    {"BackupIsALink", "a=new d/b=new", "a=old d/", false, FaultPoint::kCount, 0, "d/",
+     "a=new d/b=new", "flushed: moved:a moved:d/b flushed-install:", true},
     {"NameEndingInADot", "lib.=1 ok=2", "", false, FaultPoint::kCount, 0, "lib.=1", "ok=2",
      "kept-name:lib. flushed: moved:ok left::145 flushed-install:"},
     {"AcrossVolumes", "a=new", "a=old", true, FaultPoint::kCount, 0, "-", "a=new",
@@ -386,7 +391,8 @@ class PosixEventTable : public InTempRoot, public ::testing::WithParamInterface<
 
 TEST_P(PosixEventTable, LeavesExpectedTreesAndLog) {
   const PosixEventCase& c = GetParam();
-  MakeTree("backup", c.backup);
+  MakeTree(c.backup_linked ? "real" : "backup", c.backup);
+  if (c.backup_linked) MakeTree(".", "backup->real");
   MakeTree("install", c.install);
   {
     Log log;
