@@ -13,6 +13,8 @@
 inline constexpr char kPathSeparator = '\\';
 // The end of a line of text.
 inline constexpr char kLineEnd[] = "\r\n";
+// Whether the file system takes two names that differ only in ASCII case for one.
+inline constexpr bool kNamesIgnoreCase = true;
 
 #else
 
@@ -22,6 +24,7 @@ inline constexpr char kLineEnd[] = "\r\n";
 
 inline constexpr char kPathSeparator = '/';
 inline constexpr char kLineEnd[] = "\n";
+inline constexpr bool kNamesIgnoreCase = false;
 
 using BOOL = int;
 using BYTE = unsigned char;
@@ -272,6 +275,12 @@ DWORD GetTempPathA(DWORD size, LPSTR buffer);
 // Writes the current directory and returns its length; when it does not fit in `size` bytes,
 // writes nothing and returns the size it needs, terminator included. 0 on failure.
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer);
+// Writes into `buffer` (`size` bytes) the absolute path that `path` names: a relative one
+// joined to the current directory, then "." and ".." folded and repeated separators made one,
+// by the text alone (links are not resolved). Returns its length; when it does not fit, writes
+// nothing and returns the size it needs, terminator included. 0 on failure. `file_part` must be
+// nullptr.
+DWORD GetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* file_part);
 
 // HKEY_LOCAL_MACHINE is a file in the text format regedit exports, named by the environment
 // variable RESTORE_BACKUP_HKLM (default /etc/restore-backup/HKLM.reg). Every other hive is
