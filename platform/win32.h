@@ -116,6 +116,7 @@ inline constexpr DWORD FILE_APPEND_DATA = 0x4;
 inline constexpr DWORD FILE_SHARE_READ = 0x1;
 inline constexpr DWORD FILE_SHARE_WRITE = 0x2;
 inline constexpr DWORD FILE_SHARE_DELETE = 0x4;
+inline constexpr DWORD CREATE_NEW = 1;
 inline constexpr DWORD CREATE_ALWAYS = 2;
 inline constexpr DWORD OPEN_EXISTING = 3;
 inline constexpr DWORD OPEN_ALWAYS = 4;
@@ -214,10 +215,6 @@ BOOL DeleteFileA(LPCSTR path);
 // is not followed: ERROR_CANT_RESOLVE_FILENAME). The copy is not flushed. On failure a partial
 // `to` may be left, as on Windows; the caller removes it.
 BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL fail_if_exists);
-// Makes a new empty file named `directory`, the separator, the first three bytes of `prefix`,
-// four hexadecimal digits and ".tmp", writes its path to `path` (MAX_PATH bytes) and returns the
-// number, or 0 on failure. `unique` must be 0. A directory path longer than MAX_PATH - 14 fails.
-UINT GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT unique, LPSTR path);
 // FILE_ATTRIBUTE_READONLY takes every write permission from the file, anything else gives the
 // owner's back; other attributes are ignored.
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
@@ -227,13 +224,15 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 DWORD GetFileAttributesA(LPCSTR path);
 
 // Opens `path` (links followed) for `access` (0, GENERIC_READ, GENERIC_WRITE or
-// FILE_APPEND_DATA, which writes at the end) as `disposition` says: OPEN_EXISTING, OPEN_ALWAYS
-// or CREATE_ALWAYS (which empties it). `share` and `security` are ignored. Only a regular file
-// is opened, or a directory with FILE_FLAG_BACKUP_SEMANTICS (otherwise ERROR_ACCESS_DENIED;
-// with GENERIC_WRITE it can only be flushed, and no file opens so); a FIFO, device or socket fails
-// with ERROR_NOT_SUPPORTED, and no open ever blocks on one. With access 0 and OPEN_EXISTING the
-// file is not opened for reading or writing, only named (a FIFO or device never sees an open): the
-// handle serves GetFileInformationByHandle. Returns INVALID_HANDLE_VALUE on failure.
+// FILE_APPEND_DATA, which writes at the end) as `disposition` says: OPEN_EXISTING, OPEN_ALWAYS,
+// CREATE_ALWAYS (which empties it) or CREATE_NEW (which fails with ERROR_FILE_EXISTS when
+// anything of that name exists, a link included). `share` and `security` are ignored. Only a
+// regular file is opened, or a directory with FILE_FLAG_BACKUP_SEMANTICS (otherwise
+// ERROR_ACCESS_DENIED; with GENERIC_WRITE it can only be flushed, and no file opens so); a FIFO,
+// device or socket fails with ERROR_NOT_SUPPORTED, and no open ever blocks on one. With access 0
+// and OPEN_EXISTING the file is not opened for reading or writing, only named (a FIFO or device
+// never sees an open): the handle serves GetFileInformationByHandle. Returns INVALID_HANDLE_VALUE
+// on failure.
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE template_file);
 BOOL CloseHandle(HANDLE handle);

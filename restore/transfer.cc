@@ -93,6 +93,10 @@ struct Walker {
   Durability* durable;
   EnteredDirectories entered;
   const char* installation;
+  // The number the next temporary name of a cross-volume move tries; taken from the clock at the
+  // walk's first such move.
+  bool numbered = false;
+  unsigned next_temporary = 0;
 };
 
 // The prefix of the temporary copy a cross-volume move places beside its destination, so that
@@ -221,6 +225,45 @@ bool Rename(const char* from, const char* to, DWORD flags, Log* log) {
   return renamed;
 }
 
+// How many names a cross-volume move tries for its temporary copy before it gives up on the file.
+constexpr int kTemporaryTries = 64;
+
+// Makes a new empty file ~rbXXXX.tmp in `directory` (`length` bytes) and writes its path to
+// `temporary`. Tries kTemporaryTries numbers from `walker`'s next one, so that a directory full of
+// such names (a hostile tree, or many killed runs) costs a few calls a file, not 65,536; the file
+// then stays in the backup, with the error.
+bool MakeTemporary(const char* directory, std::size_t length, char (&temporary)[MAX_PATH],
+                   Walker& walker) {
+  constexpr std::size_t kNameLength = sizeof kTemporaryPrefix - 1 + 4 + 4;  // "XXXX" ".tmp"
+  if (length + 1 + kNameLength >= MAX_PATH) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  if (!walker.numbered) {
+    walker.next_temporary = static_cast<unsigned>(GetTickCount64());
+    walker.numbered = true;
+  }
+  std::memcpy(temporary, directory, length);
+  char* name = temporary + length;
+  *name++ = kPathSeparator;
+  std::memcpy(name, kTemporaryPrefix, sizeof kTemporaryPrefix - 1);
+  name += sizeof kTemporaryPrefix - 1;
+  std::memcpy(name + 4, ".tmp", 5);
+  for (int tried = 0; tried < kTemporaryTries; ++tried) {
+    const unsigned number = walker.next_temporary++ & 0xFFFF;
+    for (int digit = 0; digit < 4; ++digit) {
+      name[digit] = "0123456789ABCDEF"[number >> (12 - 4 * digit) & 0xF];
+    }
+    const unique_hfile file(CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) return true;
+    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
+      return false;
+    }
+  }
+  return false;
+}
+
 // Removes a temporary copy that could not be placed, keeping the error that stopped it.
 void Discard(const char* temporary, bool read_only) {
   const DWORD error = GetLastError();
@@ -236,7 +279,9 @@ void Discard(const char* temporary, bool read_only) {
 // the whole new one, and the file is never in neither place. On failure nothing is changed,
 // except that if `from` cannot be deleted at the end the file is in both places: `*copied`
 // then says so.
-bool MoveAcrossVolumes(const char* from, const char* to, DWORD attributes, bool* copied, Log* log) {
+bool MoveAcrossVolumes(const char* from, const char* to, DWORD attributes, bool* copied,
+                       Walker& walker) {
+  Log* const log = walker.log;
   // The read-only attribute as the open file has it, which the enumeration may not have reported
   // (the POSIX layer reports a mode without the owner's write permission only here).
   DWORD current = 0;
@@ -245,12 +290,10 @@ bool MoveAcrossVolumes(const char* from, const char* to, DWORD attributes, bool*
 
   const char* last = std::strrchr(to, kPathSeparator);
   const std::size_t directory_length = static_cast<std::size_t>(last - to);
-  char directory[MAX_PATH];
   char temporary[MAX_PATH];
-  if (directory_length == 0 || directory_length >= sizeof directory) return false;
-  std::memcpy(directory, to, directory_length);
-  directory[directory_length] = '\0';
-  if (GetTempFileNameA(directory, kTemporaryPrefix, 0, temporary) == 0) return false;
+  if (directory_length == 0 || !MakeTemporary(to, directory_length, temporary, walker)) {
+    return false;
+  }
 
   // The copy takes the source's attributes. Windows will not open a read-only file for writing,
   // so the attribute is off while the copy is flushed (Wine as root opens it all the same).
@@ -315,7 +358,7 @@ void MoveOneFile(const char* from, const char* to, DWORD attributes, Walker& wal
   if (Rename(from, to, flags, walker.log)) return Note(walker.log, Event::kMoved, from, to);
   bool copied = false;
   if (GetLastError() == ERROR_NOT_SAME_DEVICE &&
-      MoveAcrossVolumes(from, to, attributes, &copied, walker.log)) {
+      MoveAcrossVolumes(from, to, attributes, &copied, walker)) {
     return Note(walker.log, Event::kCopied, from, to);
   }
   if (HeldBy(GetLastError(), to)) walker.result.held = true;

@@ -48,7 +48,6 @@ const FaultCase kFaultCases[] = {
     {"MoveAcross", FaultPoint::kMove, Volumes::kTwoFileSystems},
     {"CopyAcross", FaultPoint::kCopy, Volumes::kTwoFileSystems},
     {"DeleteAcross", FaultPoint::kDeleteFile, Volumes::kTwoFileSystems},
-    {"TempFileName", FaultPoint::kTempFileName, Volumes::kEveryDirectory},
     {"CopyFile", FaultPoint::kCopyFile, Volumes::kEveryDirectory},
     {"CopyWrite", FaultPoint::kCopy, Volumes::kEveryDirectory},
     {"SetAttributes", FaultPoint::kSetAttributes, Volumes::kEveryDirectory},

@@ -78,6 +78,9 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     case CREATE_ALWAYS:
       open_flags |= O_CREAT | O_TRUNC;
       break;
+    case CREATE_NEW:
+      open_flags |= O_CREAT | O_EXCL | O_NOFOLLOW;
+      break;
     default:
       Fail(ERROR_INVALID_PARAMETER);
       return INVALID_HANDLE_VALUE;
@@ -86,6 +89,10 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
   // checked on the open descriptor, never by name before it.
   const int fd = open(path, open_flags, 0644);
   if (fd < 0) {
+    if (errno == EEXIST) {
+      Fail(ERROR_FILE_EXISTS);
+      return INVALID_HANDLE_VALUE;
+    }
     FailErrno();
     return INVALID_HANDLE_VALUE;
   }
