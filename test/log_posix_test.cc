@@ -285,11 +285,15 @@ class LogWrites : public RegisteredInTempRoot {
  protected:
   void SetUp() override {
     RegisteredInTempRoot::SetUp();
+    LayOut();
+    support::RegisterInstallPath(support::Join(root_, "install"));
+  }
+  // The trees, laid out afresh in the test's root.
+  void LayOut() {
     std::vector<std::string> backup;
     for (int i = 0; i < 1500; ++i) backup.push_back("dir/file-" + std::to_string(i) + "=x");
     MakeTree("backup", backup);
     MakeTree("install", "dir/");
-    support::RegisterInstallPath(support::Join(root_, "install"));
   }
   void TearDown() override {
     FailNthCall(FaultPoint::kCount, 0);
@@ -317,7 +321,7 @@ TEST_F(LogWrites, FailedWriteEndsTheLogNotTheRestore) {
     std::remove("log.txt");
     support::RemoveTree("backup");
     support::RemoveTree("install");
-    SetUp();
+    LayOut();
     FailNthCall(FaultPoint::kWriteFile, failing);
     char command_line[] = "/LOG=log.txt";
     EXPECT_EQ(RestoreFromBackup(nullptr, nullptr, command_line, 0), 0);
