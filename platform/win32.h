@@ -13,6 +13,8 @@
 inline constexpr char kPathSeparator = '\\';
 // The end of a line of text.
 inline constexpr char kLineEnd[] = "\r\n";
+// Whether the file system takes two names that differ only in ASCII case for one.
+inline constexpr bool kNamesIgnoreCase = true;
 
 #else
 
@@ -22,6 +24,7 @@ inline constexpr char kLineEnd[] = "\r\n";
 
 inline constexpr char kPathSeparator = '/';
 inline constexpr char kLineEnd[] = "\n";
+inline constexpr bool kNamesIgnoreCase = false;
 
 using BOOL = int;
 using BYTE = unsigned char;
@@ -113,6 +116,7 @@ inline constexpr DWORD FILE_APPEND_DATA = 0x4;
 inline constexpr DWORD FILE_SHARE_READ = 0x1;
 inline constexpr DWORD FILE_SHARE_WRITE = 0x2;
 inline constexpr DWORD FILE_SHARE_DELETE = 0x4;
+inline constexpr DWORD CREATE_NEW = 1;
 inline constexpr DWORD CREATE_ALWAYS = 2;
 inline constexpr DWORD OPEN_EXISTING = 3;
 inline constexpr DWORD OPEN_ALWAYS = 4;
@@ -211,22 +215,24 @@ BOOL DeleteFileA(LPCSTR path);
 // is not followed: ERROR_CANT_RESOLVE_FILENAME). The copy is not flushed. On failure a partial
 // `to` may be left, as on Windows; the caller removes it.
 BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL fail_if_exists);
-// Makes a new empty file named `directory`, the separator, the first three bytes of `prefix`,
-// four hexadecimal digits and ".tmp", writes its path to `path` (MAX_PATH bytes) and returns the
-// number, or 0 on failure. `unique` must be 0. A directory path longer than MAX_PATH - 14 fails.
-UINT GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT unique, LPSTR path);
 // FILE_ATTRIBUTE_READONLY takes every write permission from the file, anything else gives the
 // owner's back; other attributes are ignored.
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
+// The attributes of `path` itself, a link not followed: FILE_ATTRIBUTE_DIRECTORY for a directory
+// or a link to one, FILE_ATTRIBUTE_REPARSE_POINT added for a link, FILE_ATTRIBUTE_NORMAL for
+// anything else. INVALID_FILE_ATTRIBUTES, with the error, when it cannot be looked at.
+DWORD GetFileAttributesA(LPCSTR path);
 
 // Opens `path` (links followed) for `access` (0, GENERIC_READ, GENERIC_WRITE or
-// FILE_APPEND_DATA, which writes at the end) as `disposition` says: OPEN_EXISTING, OPEN_ALWAYS
-// or CREATE_ALWAYS (which empties it). `share` and `security` are ignored. Only a regular file
-// is opened, or a directory with FILE_FLAG_BACKUP_SEMANTICS (otherwise ERROR_ACCESS_DENIED;
-// with GENERIC_WRITE it can only be flushed, and no file opens so); a FIFO, device or socket fails with ERROR_NOT_SUPPORTED, and no open
-// ever blocks on one. With access 0 and OPEN_EXISTING the file is not opened for reading or
-// writing, only named (a FIFO or device never sees an open): the handle serves
-// GetFileInformationByHandle. Returns INVALID_HANDLE_VALUE on failure.
+// FILE_APPEND_DATA, which writes at the end) as `disposition` says: OPEN_EXISTING, OPEN_ALWAYS,
+// CREATE_ALWAYS (which empties it) or CREATE_NEW (which fails with ERROR_FILE_EXISTS when
+// anything of that name exists, a link included). `share` and `security` are ignored. Only a
+// regular file is opened, or a directory with FILE_FLAG_BACKUP_SEMANTICS (otherwise
+// ERROR_ACCESS_DENIED; with GENERIC_WRITE it can only be flushed, and no file opens so); a FIFO,
+// device or socket fails with ERROR_NOT_SUPPORTED, and no open ever blocks on one. With access 0
+// and OPEN_EXISTING the file is not opened for reading or writing, only named (a FIFO or device
+// never sees an open): the handle serves GetFileInformationByHandle. Returns INVALID_HANDLE_VALUE
+// on failure.
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE template_file);
 BOOL CloseHandle(HANDLE handle);
@@ -240,6 +246,10 @@ BOOL FlushFileBuffers(HANDLE file);
 // the same three), size, link count and times. dwFileAttributes holds only the directory bit, or
 // FILE_ATTRIBUTE_READONLY for a file whose owner may not write it.
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
+// Writes into `path` (`size` bytes) the absolute path of the open `file` as the system resolves
+// it, every link and ".." taken, and returns its length; when it does not fit, writes nothing and
+// returns the size it needs, terminator included. 0 on failure. `flags` must be 0.
+DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size, DWORD flags);
 
 // Suspends the thread for at least `milliseconds`.
 void Sleep(DWORD milliseconds);
@@ -264,6 +274,12 @@ DWORD GetTempPathA(DWORD size, LPSTR buffer);
 // Writes the current directory and returns its length; when it does not fit in `size` bytes,
 // writes nothing and returns the size it needs, terminator included. 0 on failure.
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer);
+// Writes into `buffer` (`size` bytes) the absolute path that `path` names: a relative one
+// joined to the current directory, then "." and ".." folded and repeated separators made one,
+// by the text alone (links are not resolved). Returns its length; when it does not fit, writes
+// nothing and returns the size it needs, terminator included. 0 on failure. `file_part` must be
+// nullptr.
+DWORD GetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* file_part);
 
 // HKEY_LOCAL_MACHINE is a file in the text format regedit exports, named by the environment
 // variable RESTORE_BACKUP_HKLM (default /etc/restore-backup/HKLM.reg). Every other hive is

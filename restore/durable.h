@@ -13,8 +13,8 @@ class Log;
 // reading as zeros (NTFS). So before the first rename the backup's volume is flushed once, and
 // after the last the installation's. Where either volume cannot be opened for that (no
 // elevation, a network share), each file is flushed before its rename instead, renamed with
-// write-through, and the installation directory is flushed after the last. A flush that fails is noted in the log and changes nothing else: the files are
-// moved all the same.
+// write-through, and the installation directory is flushed after the last. A flush that fails is
+// noted in the log and changes nothing else: the files are moved all the same.
 class Durability {
  public:
   // `source` and `destination` are the directories the walks move files between; `log` as

@@ -21,41 +21,81 @@ void Registered(Log* log, Event outcome, DWORD number = 0, const char* directory
   if (log != nullptr) log->NoteRegistry(outcome, kUninstallKey, kAppPathValue, directory, number);
 }
 
-// Looks the installation directory up and moves the backup into it, noting each outcome in
-// `log` (nullptr: none).
-void Restore(Log* log) {
+// Reads the installation directory into `directory` from the opened uninstall key `key`.
+// Returns kFound, or the event that says why there is none, with its number in `*number`.
+Event ReadRegistration(HKEY key, char (&directory)[MAX_PATH], DWORD* number) {
+  // Zeroed by the caller: the registry does not promise a terminator, and a value may have no
+  // data. Any shorter string is then terminated; one that fills the buffer must carry its own.
+  DWORD type = REG_NONE;
+  DWORD size = sizeof directory;
+  const LSTATUS read = RegQueryValueExA(key, kAppPathValue, nullptr, &type,
+                                        reinterpret_cast<BYTE*>(directory), &size);
+  *number = read;
+  if (read != ERROR_SUCCESS) return Event::kNotRead;
+  *number = type;
+  if (type != REG_SZ) return Event::kNotString;
+  *number = ERROR_MORE_DATA;
+  if (size > sizeof directory) return Event::kNotRead;
+  // An empty path would put every destination at the root of the current drive.
+  if (directory[0] == '\0') return Event::kEmpty;
+  if (std::memchr(directory, '\0', sizeof directory) == nullptr) return Event::kUnterminated;
+  return Event::kFound;
+}
+
+bool SameName(char a, char b) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return a == b || (kNamesIgnoreCase && lower(a) == lower(b));
+}
+
+// True unless the file `path` is known to lie outside the directory `directory`, by their full
+// paths (as the system completes a relative path and folds "." and ".."), in the file system's
+// own case rule.
+bool MayLieWithin(const char* path, const char* directory) {
+  char full[MAX_PATH], root[MAX_PATH];
+  const DWORD length = GetFullPathNameA(path, MAX_PATH, full, nullptr);
+  DWORD root_length = GetFullPathNameA(directory, MAX_PATH, root, nullptr);
+  if (length == 0 || length >= MAX_PATH || root_length == 0 || root_length >= MAX_PATH) {
+    return true;
+  }
+  while (root_length > 0 && root[root_length - 1] == kPathSeparator) --root_length;
+  if (length <= root_length || full[root_length] != kPathSeparator) return false;
+  for (DWORD i = 0; i < root_length; ++i) {
+    if (!SameName(full[i], root[i])) return false;
+  }
+  return true;
+}
+
+// Looks the installation directory up and moves the backup into it. Keeps the log at `log_path`
+// (nullptr: none) in `log`, unless it would lie inside the backup or the installation: there it
+// would be one of the files moved, or be written into an installed one.
+void Restore(const char* log_path, const char* command_line, Log& log) {
   // Owned only once opened: a failed open promises nothing about the handle it leaves.
   HKEY opened = nullptr;
   const LSTATUS status =
       RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_QUERY_VALUE, &opened);
-  if (status != ERROR_SUCCESS) return Registered(log, Event::kNoKey, status);
-  const unique_hkey key(opened);
-  // Zeroed first: the registry does not promise a terminator, and a value may have no data.
-  // Any shorter string is then terminated; one that fills the buffer must carry its own.
+  const unique_hkey key(status == ERROR_SUCCESS ? opened : nullptr);
   char directory[MAX_PATH] = {};
-  DWORD type = REG_NONE;
-  DWORD size = sizeof directory;
-  const LSTATUS read = RegQueryValueExA(key.get(), kAppPathValue, nullptr, &type,
-                                        reinterpret_cast<BYTE*>(directory), &size);
-  if (read != ERROR_SUCCESS) return Registered(log, Event::kNotRead, read);
-  if (type != REG_SZ) return Registered(log, Event::kNotString, type);
-  if (size > sizeof directory) return Registered(log, Event::kNotRead, ERROR_MORE_DATA);
-  // An empty path would put every destination at the root of the current drive.
-  if (directory[0] == '\0') return Registered(log, Event::kEmpty);
-  if (std::memchr(directory, '\0', sizeof directory) == nullptr) {
-    return Registered(log, Event::kUnterminated);
-  }
-  Registered(log, Event::kFound, 0, directory);
+  DWORD number = static_cast<DWORD>(status);
+  const Event outcome =
+      status != ERROR_SUCCESS ? Event::kNoKey : ReadRegistration(key.get(), directory, &number);
+  const bool found = outcome == Event::kFound;
+  Log* const kept = log_path != nullptr && !MayLieWithin(log_path, kBackupDirectory) &&
+                            !(found && MayLieWithin(log_path, directory)) &&
+                            log.Open(log_path, command_line)
+                        ? &log
+                        : nullptr;
+  Registered(kept, outcome, number, found ? directory : nullptr);
+  if (!found) return;
   // Each walk finishes what an earlier one left; only a held file is worth another. The
   // restore is on disk before the program returns: an installer that reports success must be
   // telling the truth.
-  Durability durable(kBackupDirectory, directory, log);
-  WalkResult walk = MoveTree(kBackupDirectory, directory, log, &durable);
+  Durability durable(kBackupDirectory, directory, kept);
+  WalkResult walk = MoveTree(kBackupDirectory, directory, kept, &durable);
   for (const DWORD wait : kHeldWaits) {
     if (!walk.held) break;
-    Note(log, Event::kWaiting, nullptr, nullptr, wait);
+    Note(kept, Event::kWaiting, nullptr, nullptr, wait);
     Sleep(wait);
-    walk = MoveTree(kBackupDirectory, directory, log, &durable);
+    walk = MoveTree(kBackupDirectory, directory, kept, &durable);
   }
   durable.Finish();
 }
@@ -67,8 +107,7 @@ int RestoreFromBackup(HINSTANCE, HINSTANCE, LPSTR command_line, int) {
   // changes the restore.
   Log log;
   char log_path[MAX_PATH];
-  const bool logging = LogPath(command_line, log_path) && log.Open(log_path, command_line);
-  Restore(logging ? &log : nullptr);
+  Restore(LogPath(command_line, log_path) ? log_path : nullptr, command_line, log);
   log.Close();
   return 0;
 }

@@ -15,7 +15,8 @@
 // `command_line` (the program's, without its name; nullptr for none) may ask for a log with
 // "/LOG=path" or "/LOG" (see LogPath): the file is appended to, or made, and gets a line for the
 // run, the registration's outcome, each walk and everything it did and could not do, and the
-// counts. A log that cannot be opened or written is not kept; the restore is the same either
-// way. Every other argument, and the other three arguments of a windowed program's entry, are
-// ignored. Returns 0, the exit status, on every path.
+// counts. A log that cannot be opened or written is not kept, nor one whose full path lies
+// inside "backup" or the installation directory; the restore is the same either way. Every other
+// argument, and the other three arguments of a windowed program's entry, are ignored. Returns 0,
+// the exit status, on every path.
 int RestoreFromBackup(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show);

@@ -194,10 +194,14 @@ void Log::Note(Event event, const char* path, const char* other, DWORD number) {
       Put(" (its name fills the whole name field, with no room for a terminator)");
       break;
     case Event::kNotEntered:
+    case Event::kNotEnteredInstalled:
       ++kept_;
       Put("not entered: ");
       PutPath(path);
-      Put(" (a linked directory that may lead back into the tree being walked)");
+      Put(event == Event::kNotEntered
+              ? " (a linked directory that may lead back into the tree being walked)"
+              : " (a linked directory that may lie inside the installation directory, or hold "
+                "it)");
       break;
     case Event::kNoMemory:
       ++not_moved_;

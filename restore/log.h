@@ -19,15 +19,17 @@ enum class Event {
   kEmpty,         // The value holds an empty string, or no data.
   kUnterminated,  // The value fills the whole buffer without a terminator.
   // The walks.
-  kWalk,         // A walk of the directory `path` into `other` begins.
-  kWaiting,      // `number` milliseconds pass before the next walk, since a file was held.
-  kMoved,        // The file `path` was moved onto `other`.
-  kCopied,       // The file `path` was copied across volumes onto `other`, then deleted.
-  kNotMoved,     // The file `path` was not moved onto `other`: error.
-  kInBoth,       // The file `path` was copied across volumes onto `other` but not deleted: error.
-  kKeptDot,      // The member `other` of the directory `path` stays: its name begins with ".".
-  kKeptName,     // `path` stays: the system would not address its name faithfully.
-  kNotEntered,   // The linked directory `path` was not entered: it may lead back into the walk.
+  kWalk,        // A walk of the directory `path` into `other` begins.
+  kWaiting,     // `number` milliseconds pass before the next walk, since a file was held.
+  kMoved,       // The file `path` was moved onto `other`.
+  kCopied,      // The file `path` was copied across volumes onto `other`, then deleted.
+  kNotMoved,    // The file `path` was not moved onto `other`: error.
+  kInBoth,      // The file `path` was copied across volumes onto `other` but not deleted: error.
+  kKeptDot,     // The member `other` of the directory `path` stays: its name begins with ".".
+  kKeptName,    // `path` stays: the system would not address its name faithfully.
+  kNotEntered,  // The linked directory `path` was not entered: it may lead back into the walk.
+  kNotEnteredInstalled,  // The linked directory `path` was not entered: it may lie inside the
+                         // installation directory, or hold it.
   kKeptLink,     // The link `path` stays: it leads to the file it would replace, or to nothing.
   kNameTooLong,  // A member of the directory `path` stays: its name fills the whole name field.
   kNoMemory,     // The member `other` of the directory `path` was skipped: no heap for its path.

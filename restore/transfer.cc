@@ -85,13 +85,18 @@ struct Level {
 };
 
 // One walk: what it found that its caller may act on, the log it notes each outcome in (nullptr:
-// none), what puts its renames on disk (nullptr: nothing), and the linked directories it has
-// entered.
+// none), what puts its renames on disk (nullptr: nothing), the linked directories it has
+// entered, and the installation directory (the outermost destination).
 struct Walker {
   WalkResult result;
   Log* log;
   Durability* durable;
   EnteredDirectories entered;
+  const char* installation;
+  // The number the next temporary name of a cross-volume move tries; taken from the clock at the
+  // walk's first such move.
+  bool numbered = false;
+  unsigned next_temporary = 0;
 };
 
 // The prefix of the temporary copy a cross-volume move places beside its destination, so that
@@ -145,6 +150,37 @@ bool MayWalkAgain(const char* path, const Level& level, EnteredDirectories& ente
   return !entered.Add(target);
 }
 
+// True unless `path` is known to lie outside the directory `directory`: the directory itself,
+// or any directory above it up to its volume's root (as the system resolves it, links taken),
+// is `directory`.
+bool LiesWithin(const char* path, const Identity& directory) {
+  const unique_hfile file(CreateFileA(path, 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  char resolved[MAX_PATH];
+  const DWORD length = file ? GetFinalPathNameByHandleA(file.get(), resolved, MAX_PATH, 0) : 0;
+  if (length == 0 || length >= MAX_PATH) return true;
+  for (DWORD end = length;;) {
+    resolved[end] = '\0';
+    Identity identity;
+    if (!IdentityOf(resolved, &identity) || identity == directory) return true;
+    // The root ("/", "\\?\C:\") keeps its separator, and is the last.
+    if (resolved[end - 1] == kPathSeparator) return false;
+    while (end > 0 && resolved[end - 1] != kPathSeparator) --end;
+    if (end == 0) return false;
+    if (end > 1 && resolved[end - 2] != ':') --end;
+  }
+}
+
+// True unless the linked directory `path` is known to lie outside the installation directory
+// and not to hold it: walked as backup, it would move installed files out of their place, or
+// into themselves.
+bool MayBeInstalled(const char* path, const char* installation) {
+  Identity target, root;
+  if (!IdentityOf(path, &target) || !IdentityOf(installation, &root)) return true;
+  return LiesWithin(path, root) || LiesWithin(installation, target);
+}
+
 // True when the names the system would address by `name` may not be `name` itself: Windows
 // drops a trailing dot or space from a path's last element (so "lib." reaches "lib"), and
 // resolves a short name like "LONGFI~1.TXT" to whichever file it belongs to. `to` is the
@@ -189,6 +225,45 @@ bool Rename(const char* from, const char* to, DWORD flags, Log* log) {
   return renamed;
 }
 
+// How many names a cross-volume move tries for its temporary copy before it gives up on the file.
+constexpr int kTemporaryTries = 64;
+
+// Makes a new empty file ~rbXXXX.tmp in `directory` (`length` bytes) and writes its path to
+// `temporary`. Tries kTemporaryTries numbers from `walker`'s next one, so that a directory full of
+// such names (a hostile tree, or many killed runs) costs a few calls a file, not 65,536; the file
+// then stays in the backup, with the error.
+bool MakeTemporary(const char* directory, std::size_t length, char (&temporary)[MAX_PATH],
+                   Walker& walker) {
+  constexpr std::size_t kNameLength = sizeof kTemporaryPrefix - 1 + 4 + 4;  // "XXXX" ".tmp"
+  if (length + 1 + kNameLength >= MAX_PATH) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  if (!walker.numbered) {
+    walker.next_temporary = static_cast<unsigned>(GetTickCount64());
+    walker.numbered = true;
+  }
+  std::memcpy(temporary, directory, length);
+  char* name = temporary + length;
+  *name++ = kPathSeparator;
+  std::memcpy(name, kTemporaryPrefix, sizeof kTemporaryPrefix - 1);
+  name += sizeof kTemporaryPrefix - 1;
+  std::memcpy(name + 4, ".tmp", 5);
+  for (int tried = 0; tried < kTemporaryTries; ++tried) {
+    const unsigned number = walker.next_temporary++ & 0xFFFF;
+    for (int digit = 0; digit < 4; ++digit) {
+      name[digit] = "0123456789ABCDEF"[number >> (12 - 4 * digit) & 0xF];
+    }
+    const unique_hfile file(CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) return true;
+    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
+      return false;
+    }
+  }
+  return false;
+}
+
 // Removes a temporary copy that could not be placed, keeping the error that stopped it.
 void Discard(const char* temporary, bool read_only) {
   const DWORD error = GetLastError();
@@ -204,7 +279,9 @@ void Discard(const char* temporary, bool read_only) {
 // the whole new one, and the file is never in neither place. On failure nothing is changed,
 // except that if `from` cannot be deleted at the end the file is in both places: `*copied`
 // then says so.
-bool MoveAcrossVolumes(const char* from, const char* to, DWORD attributes, bool* copied, Log* log) {
+bool MoveAcrossVolumes(const char* from, const char* to, DWORD attributes, bool* copied,
+                       Walker& walker) {
+  Log* const log = walker.log;
   // The read-only attribute as the open file has it, which the enumeration may not have reported
   // (the POSIX layer reports a mode without the owner's write permission only here).
   DWORD current = 0;
@@ -213,12 +290,10 @@ bool MoveAcrossVolumes(const char* from, const char* to, DWORD attributes, bool*
 
   const char* last = std::strrchr(to, kPathSeparator);
   const std::size_t directory_length = static_cast<std::size_t>(last - to);
-  char directory[MAX_PATH];
   char temporary[MAX_PATH];
-  if (directory_length == 0 || directory_length >= sizeof directory) return false;
-  std::memcpy(directory, to, directory_length);
-  directory[directory_length] = '\0';
-  if (GetTempFileNameA(directory, kTemporaryPrefix, 0, temporary) == 0) return false;
+  if (directory_length == 0 || !MakeTemporary(to, directory_length, temporary, walker)) {
+    return false;
+  }
 
   // The copy takes the source's attributes. Windows will not open a read-only file for writing,
   // so the attribute is off while the copy is flushed (Wine as root opens it all the same).
@@ -264,6 +339,17 @@ bool Held(DWORD error) {
          error == ERROR_LOCK_VIOLATION;
 }
 
+// True when the move onto `to` that just failed with `error` failed for a file that another
+// process held. Access denied is also what a file's rename over a directory gives: a name clash,
+// which no wait clears. Only that error costs a look at `to`. Keeps the thread's last error.
+bool HeldBy(DWORD error, const char* to) {
+  if (!Held(error)) return false;
+  if (error != ERROR_ACCESS_DENIED) return true;
+  const DWORD attributes = GetFileAttributesA(to);
+  SetLastError(error);
+  return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // Moves the file `from` onto `to`. Notes in `walker` whether the move failed for a file held.
 void MoveOneFile(const char* from, const char* to, DWORD attributes, Walker& walker) {
   // One call that replaces: a move that fails leaves the installed file as it was. Deleting it
@@ -272,10 +358,10 @@ void MoveOneFile(const char* from, const char* to, DWORD attributes, Walker& wal
   if (Rename(from, to, flags, walker.log)) return Note(walker.log, Event::kMoved, from, to);
   bool copied = false;
   if (GetLastError() == ERROR_NOT_SAME_DEVICE &&
-      MoveAcrossVolumes(from, to, attributes, &copied, walker.log)) {
+      MoveAcrossVolumes(from, to, attributes, &copied, walker)) {
     return Note(walker.log, Event::kCopied, from, to);
   }
-  if (Held(GetLastError())) walker.result.held = true;
+  if (HeldBy(GetLastError(), to)) walker.result.held = true;
   Note(walker.log, copied ? Event::kInBoth : Event::kNotMoved, from, to);
 }
 
@@ -302,9 +388,13 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
   if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
     // Links to directories are walked, but never back into the tree being walked, nor twice into
     // one directory. Only a link costs the check, so a tree without links makes no call for it.
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-        MayWalkAgain(from.get(), level, walker.entered)) {
-      return Note(walker.log, Event::kNotEntered, from.get());
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      if (MayBeInstalled(from.get(), walker.installation)) {
+        return Note(walker.log, Event::kNotEnteredInstalled, from.get());
+      }
+      if (MayWalkAgain(from.get(), level, walker.entered)) {
+        return Note(walker.log, Event::kNotEntered, from.get());
+      }
     }
     const bool linked = level.linked || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
     Walk(from.get(), to.get(), &level, linked, walker);
@@ -353,8 +443,13 @@ void Walk(const char* source, const char* destination, const Level* up, bool lin
 }  // namespace
 
 WalkResult MoveTree(const char* source, const char* destination, Log* log, Durability* durable) {
-  Walker walker{{}, log, durable, {}};
+  Walker walker{{}, log, durable, {}, destination};
   Note(log, Event::kWalk, source, destination);
-  Walk(source, destination, nullptr, false, walker);
+  // A source that is itself a link is walked as a linked directory, never removed: Wine's
+  // RemoveDirectoryA would remove the directory it leads to. One call a walk.
+  const DWORD attributes = GetFileAttributesA(source);
+  const bool linked =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  Walk(source, destination, nullptr, linked, walker);
   return walker.result;
 }

@@ -22,12 +22,13 @@ struct WalkResult {
 // is copied beside its destination, flushed and renamed over it before the source is deleted.
 // A link to a file is moved as the link itself, except one that leads to the file it would
 // replace, or to nothing, which stays. Links to directories are walked, except into a directory
-// already being walked, and a directory that several links lead to is entered through the first
-// only; a linked directory, and every directory below it, is never removed, nor the link. The
-// result tells whether a file was held. Each outcome (a file moved or not, a member kept, a
-// directory removed or left) is noted in `log` if one is kept; nullptr keeps none. `durable`,
-// shared by the walks of one restore, puts each rename on disk after the data it names (nullptr:
-// the system's cache decides when).
+// already being walked, or one inside `destination` or holding it (decided at each link, from
+// the target and each directory above it), and a directory that several links lead to is entered
+// through the first only; a linked directory, and every directory below it, is never removed, nor
+// the link, and a `source` that is itself a link counts as one. The result tells whether a file was
+// held. Each outcome (a file moved or not, a member kept, a directory removed or left) is noted in
+// `log` if one is kept; nullptr keeps none. `durable`, shared by the walks of one restore, puts
+// each rename on disk after the data it names (nullptr: the system's cache decides when).
 //
 // Both paths are used as given: relative ones resolve against the current directory, and a
 // trailing separator is kept (the joins then double it). A source whose path leaves no room for

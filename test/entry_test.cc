@@ -278,12 +278,16 @@ TEST_F(ProgramLog, AloneWritesToTheTemporaryDirectory) {
   ExpectNothingElse();
 }
 
-// A log that cannot be opened is not kept, and nothing else is written in its place.
+// A log that cannot be opened is not kept, and nothing else is written in its place; nor is one
+// inside the backup (it would be moved as one of its files) or the installation (it would be
+// written into an installed file).
 TEST_F(ProgramLog, UnusablePathKeepsNoLog) {
   MakeTree("log dir", "");
   for (const std::string& command_line :
        {"/LOG=\"" + Join(root_, "missing dir/x.log") + "\"",
-        "/LOG=\"" + Join(root_, "log dir") + "\"", std::string("/LOG=")}) {
+        "/LOG=\"" + Join(root_, "log dir") + "\"", std::string("/LOG="),
+        "/LOG=" + Join("backup", "restore.log"),
+        "/LOG=\"" + Join(root_, "log dir/../install/unins000.exe") + "\""}) {
     SCOPED_TRACE(command_line);
     support::RemoveTree("backup");
     support::RemoveTree("install");

@@ -285,11 +285,15 @@ class LogWrites : public RegisteredInTempRoot {
  protected:
   void SetUp() override {
     RegisteredInTempRoot::SetUp();
+    LayOut();
+    support::RegisterInstallPath(support::Join(root_, "install"));
+  }
+  // The trees, laid out afresh in the test's root.
+  void LayOut() {
     std::vector<std::string> backup;
     for (int i = 0; i < 1500; ++i) backup.push_back("dir/file-" + std::to_string(i) + "=x");
     MakeTree("backup", backup);
     MakeTree("install", "dir/");
-    support::RegisterInstallPath(support::Join(root_, "install"));
   }
   void TearDown() override {
     FailNthCall(FaultPoint::kCount, 0);
@@ -317,7 +321,7 @@ TEST_F(LogWrites, FailedWriteEndsTheLogNotTheRestore) {
     std::remove("log.txt");
     support::RemoveTree("backup");
     support::RemoveTree("install");
-    SetUp();
+    LayOut();
     FailNthCall(FaultPoint::kWriteFile, failing);
     char command_line[] = "/LOG=log.txt";
     EXPECT_EQ(RestoreFromBackup(nullptr, nullptr, command_line, 0), 0);
@@ -339,11 +343,21 @@ struct PosixEventCase {
   const char* backup_after;
   const char* install_after;
   const char* logged;
+  // "backup" is a link to the directory "real", which holds the backup column's tree.
+  bool backup_linked = false;
 };
 
 const PosixEventCase kPosixEventCases[] = {
     {"LinkBackIntoTheTree", "d/x=1 d/loop->..", "d/", false, FaultPoint::kCount, 0, "d/loop->..",
      "d/x=1", "flushed: moved:d/x not-entered:d/loop left:d:145 left::145 flushed-install:"},
+    // One leads into the installation, one holds it (the test's root): walked as backup, they
+    // would move installed files out of their place.
+    {"LinksIntoTheInstallation", "lib->../install/lib64 all->..", "lib/ lib64/a=1", false,
+     FaultPoint::kCount, 0, "all->.. lib->../install/lib64", "lib/ lib64/a=1",
+     "not-entered-installed:all not-entered-installed:lib left::145"},
+    // A backup reached through a link is not the backup's own: nothing of it is removed.
+    {"BackupIsALink", "a=new d/b=new", "a=old d/", false, FaultPoint::kCount, 0, "d/",
+     "a=new d/b=new", "flushed: moved:a moved:d/b flushed-install:", true},
     {"NameEndingInADot", "lib.=1 ok=2", "", false, FaultPoint::kCount, 0, "lib.=1", "ok=2",
      "kept-name:lib. flushed: moved:ok left::145 flushed-install:"},
     {"AcrossVolumes", "a=new", "a=old", true, FaultPoint::kCount, 0, "-", "a=new",
@@ -381,7 +395,8 @@ class PosixEventTable : public InTempRoot, public ::testing::WithParamInterface<
 
 TEST_P(PosixEventTable, LeavesExpectedTreesAndLog) {
   const PosixEventCase& c = GetParam();
-  MakeTree("backup", c.backup);
+  MakeTree(c.backup_linked ? "real" : "backup", c.backup);
+  if (c.backup_linked) MakeTree(".", "backup->real");
   MakeTree("install", c.install);
   {
     Log log;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -232,6 +233,22 @@ HostileCase LinksThatBranchAndMeet(int levels) {
   return c;
 }
 
+// The installation directory holds every temporary name a cross-volume move could take
+// (~rb0000.tmp to ~rbFFFF.tmp), and `files` files come from another file system: trying each
+// name for each file would take minutes, and no file can be placed. Each stays in the backup.
+HostileCase TemporaryNamesAllTaken(int files) {
+  HostileCase c{"TemporaryNamesAllTaken", {}, {}, "", "", true, nullptr};
+  char name[16];
+  for (unsigned number = 0; number <= 0xFFFF; ++number) {
+    std::snprintf(name, sizeof name, "~rb%04X.tmp=", number);
+    c.install.push_back(name);
+  }
+  for (int file = 0; file < files; ++file) c.backup.push_back("f" + std::to_string(file) + "=new");
+  c.backup_after = support::Describe(c.backup);
+  c.install_after = support::Describe(c.install);
+  return c;
+}
+
 const HostileCase kHostileCases[] = {
     // Two links to "." branch the walk at every level until the path limit: exponential.
     {"LinksToItself",
@@ -267,6 +284,7 @@ const HostileCase kHostileCases[] = {
      false,
      nullptr},
     LinksThatBranchAndMeet(30),
+    TemporaryNamesAllTaken(400),
 };
 
 void PrintTo(const HostileCase& c, std::ostream* out) {

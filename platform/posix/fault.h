@@ -11,7 +11,6 @@ enum class FaultPoint {
   kMove,             // MoveFileExA fails before it changes anything.
   kCopy,             // A write inside CopyFileA fails, leaving a partial copy.
   kCopyFile,         // CopyFileA fails before it writes anything.
-  kTempFileName,     // GetTempFileNameA fails.
   kCreateFile,       // CreateFileA fails.
   kFlush,            // FlushFileBuffers fails.
   kFileInformation,  // GetFileInformationByHandle fails.

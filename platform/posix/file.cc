@@ -378,28 +378,6 @@ BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL fail_if_exists) {
   return TRUE;
 }
 
-UINT GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT unique, LPSTR path) {
-  if (FaultInjected(FaultPoint::kTempFileName)) return Fail(ERROR_DISK_FULL);
-  if (unique != 0) return Fail(ERROR_INVALID_PARAMETER);
-  const std::size_t length = std::strlen(directory);
-  if (length > MAX_PATH - 14) return Fail(ERROR_FILENAME_EXCED_RANGE);
-  const std::size_t prefix_length = strnlen(prefix, 3);
-  // Starts where the clock points, as Windows does, and tries every number once.
-  const UINT start = static_cast<UINT>(time(nullptr) ^ getpid()) & 0xFFFF;
-  for (UINT tried = 0; tried < 0x10000; ++tried) {
-    const UINT number = ((start + tried) & 0xFFFF) ? (start + tried) & 0xFFFF : 1;
-    std::snprintf(path, MAX_PATH, "%s/%.*s%04X.tmp", directory, static_cast<int>(prefix_length),
-                  prefix, number);
-    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      close(fd);
-      return number;
-    }
-    if (errno != EEXIST) return FailErrno();
-  }
-  return Fail(ERROR_FILE_EXISTS);
-}
-
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
   if (FaultInjected(FaultPoint::kSetAttributes)) return Fail(ERROR_WRITE_PROTECT);
   struct stat status;
@@ -407,4 +385,17 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
   const mode_t mode =
       attributes & FILE_ATTRIBUTE_READONLY ? status.st_mode & ~0222 : status.st_mode | S_IWUSR;
   return chmod(path, mode & 07777) == 0 ? TRUE : FailErrno();
+}
+
+DWORD GetFileAttributesA(LPCSTR path) {
+  struct stat status;
+  if (lstat(path, &status) != 0) {
+    last_error = Win32Error(errno);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (S_ISDIR(status.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+  if (!S_ISLNK(status.st_mode)) return FILE_ATTRIBUTE_NORMAL;
+  return stat(path, &status) == 0 && S_ISDIR(status.st_mode)
+             ? FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT
+             : FILE_ATTRIBUTE_REPARSE_POINT;
 }

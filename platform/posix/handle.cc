@@ -1,11 +1,14 @@
 // Open files of the Win32 interface over POSIX descriptors: opening, writing, flushing, and a
 // file's identity.
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 
 #include "platform/posix/error.h"
 #include "platform/posix/fault.h"
@@ -75,6 +78,9 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     case CREATE_ALWAYS:
       open_flags |= O_CREAT | O_TRUNC;
       break;
+    case CREATE_NEW:
+      open_flags |= O_CREAT | O_EXCL | O_NOFOLLOW;
+      break;
     default:
       Fail(ERROR_INVALID_PARAMETER);
       return INVALID_HANDLE_VALUE;
@@ -83,6 +89,10 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
   // checked on the open descriptor, never by name before it.
   const int fd = open(path, open_flags, 0644);
   if (fd < 0) {
+    if (errno == EEXIST) {
+      Fail(ERROR_FILE_EXISTS);
+      return INVALID_HANDLE_VALUE;
+    }
     FailErrno();
     return INVALID_HANDLE_VALUE;
   }
@@ -179,4 +189,18 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* informa
   information->nFileIndexHigh = High(inode);
   information->nFileIndexLow = Low(inode);
   return TRUE;
+}
+
+DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size, DWORD flags) {
+  const int fd = ToFd(file);
+  if (fd < 0 || flags != 0) return Fail(ERROR_INVALID_PARAMETER);
+  char link[32], resolved[PATH_MAX];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  const ssize_t length = readlink(link, resolved, sizeof resolved);
+  if (length < 0) return FailErrno();
+  if (static_cast<std::size_t>(length) >= sizeof resolved) return Fail(ERROR_FILENAME_EXCED_RANGE);
+  if (static_cast<DWORD>(length) >= size) return static_cast<DWORD>(length) + 1;
+  std::memcpy(path, resolved, static_cast<std::size_t>(length));
+  path[length] = '\0';
+  return static_cast<DWORD>(length);
 }
