@@ -290,6 +290,10 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, 
                          LPDWORD size);
 LSTATUS RegCloseKey(HKEY key);
 
+// The process's whole command line, the program's name first, as the start-up joined its
+// arguments (never nullptr).
+LPSTR GetCommandLineA();
+
 // The program's entry, called once by the process start-up with no window to show.
 int WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show);
 

@@ -1,5 +1,7 @@
 #include "restore/command_line.h"
 
+#include <cstring>
+
 namespace {
 
 bool IsSpace(char c) {
@@ -47,5 +49,17 @@ const char* NextArgument(const char* line, char* argument, std::size_t size, std
   }
   argument[written < size ? written : size - 1] = '\0';
   *length = written;
+  return line;
+}
+
+const char* SkipProgramName(const char* line) {
+  if (line == nullptr) return nullptr;
+  if (*line == '"') {
+    const char* const end = std::strchr(line + 1, '"');
+    line = end != nullptr ? end + 1 : line + std::strlen(line);
+  } else {
+    while (*line != '\0' && !IsSpace(*line)) ++line;
+  }
+  while (IsSpace(*line)) ++line;
   return line;
 }

@@ -17,3 +17,10 @@
 // Returns where the rest of the line begins, or nullptr (writing nothing) when `line` is nullptr
 // or holds no further argument.
 const char* NextArgument(const char* line, char* argument, std::size_t size, std::size_t* length);
+
+// Returns where the arguments begin in `line`, a whole command line as GetCommandLineA gives it:
+// past the program's name, by CommandLineToArgvW's rule for that name, and the spaces and tabs
+// after it. A name that opens with a double quote runs to the next double quote, backslashes and
+// all, and an argument may follow it with no space ("C:\x\p.exe"/LOG is the name, then /LOG);
+// any other runs to the first space or tab. nullptr for nullptr.
+const char* SkipProgramName(const char* line);

@@ -181,6 +181,19 @@ void Log::Note(Event event, const char* path, const char* other, DWORD number) {
               : " (its name holds \"~\" and may be the short name of another installed file)");
       break;
     }
+    case Event::kUnspelled:
+      ++kept_;
+      Put("kept: ");
+      PutPath(path);
+      Put(" (its name holds U+FFFD, which the system shows for a name it cannot spell)");
+      break;
+    case Event::kStillThere:
+      ++kept_;
+      Put("kept: ");
+      PutPath(path);
+      Put(" (still here after the walk: a second link to the file it replaced, which a rename "
+          "leaves, or a file made during the walk)");
+      break;
     case Event::kKeptLink:
       ++kept_;
       Put("kept: ");

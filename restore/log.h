@@ -27,6 +27,8 @@ enum class Event {
   kInBoth,      // The file `path` was copied across volumes onto `other` but not deleted: error.
   kKeptDot,     // The member `other` of the directory `path` stays: its name begins with ".".
   kKeptName,    // `path` stays: the system would not address its name faithfully.
+  kUnspelled,   // `path` stays: its name holds U+FFFD, shown for what the system cannot spell.
+  kStillThere,  // The file `path` is still there after the walk of its directory.
   kNotEntered,  // The linked directory `path` was not entered: it may lead back into the walk.
   kNotEnteredInstalled,  // The linked directory `path` was not entered: it may lie inside the
                          // installation directory, or hold it.
@@ -70,6 +72,9 @@ class Log {
   // Records the registration's outcome `event` for the value `value` of the key `key`.
   void NoteRegistry(Event event, const char* key, const char* value, const char* directory,
                     DWORD number);
+  // How many members of the walk so far stayed behind: files not moved, members kept and
+  // directories left.
+  unsigned long Stayed() const { return not_moved_ + kept_ + left_; }
 
  private:
   void Put(const char* text, std::size_t length);

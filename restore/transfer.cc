@@ -124,8 +124,10 @@ bool EqualNoCase(const char* a, const char* b) {
   return lower(*a) == lower(*b);
 }
 
-// Opens `path` (a link is followed) only to learn where it lies. Fails for a missing path.
-bool IdentityOf(const char* path, Identity* identity, DWORD* attributes = nullptr) {
+// Opens `path` (a link is followed) only to learn where it lies, and what else `details` asks.
+// Fails for a missing path.
+bool IdentityOf(const char* path, Identity* identity,
+                BY_HANDLE_FILE_INFORMATION* details = nullptr) {
   const unique_hfile file(CreateFileA(path, 0,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -133,7 +135,7 @@ bool IdentityOf(const char* path, Identity* identity, DWORD* attributes = nullpt
   if (!file || !GetFileInformationByHandle(file.get(), &information)) return false;
   *identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh,
                information.nFileIndexLow};
-  if (attributes != nullptr) *attributes = information.dwFileAttributes;
+  if (details != nullptr) *details = information;
   return true;
 }
 
@@ -202,11 +204,23 @@ bool Unfaithful(const char* name, const char* to) {
 // very file it would replace, or one file reached by two routes (a bind mount, a second drive
 // letter for one volume). Moving or copying it over itself would leave a link to itself, or delete
 // the only copy. A `from` that cannot be opened (a dangling link) is not known either.
+// Wine gives every Linux file system serial 0, and cloned volumes share theirs, so two files may
+// agree on the identity: one file reached twice also agrees on its size and last write. Known to
+// be one file, the thread's last error is ERROR_ALREADY_EXISTS.
 bool MayBeOneFile(const char* from, const char* to, DWORD* attributes = nullptr) {
   Identity source, destination;
-  if (!IdentityOf(from, &source, attributes)) return true;
-  if (IdentityOf(to, &destination)) return source == destination;
-  return GetLastError() != ERROR_FILE_NOT_FOUND;
+  BY_HANDLE_FILE_INFORMATION a, b;
+  if (!IdentityOf(from, &source, &a)) return true;
+  if (attributes != nullptr) *attributes = a.dwFileAttributes;
+  if (!IdentityOf(to, &destination, &b)) return GetLastError() != ERROR_FILE_NOT_FOUND;
+  if (source != destination || a.nFileSizeHigh != b.nFileSizeHigh ||
+      a.nFileSizeLow != b.nFileSizeLow ||
+      a.ftLastWriteTime.dwHighDateTime != b.ftLastWriteTime.dwHighDateTime ||
+      a.ftLastWriteTime.dwLowDateTime != b.ftLastWriteTime.dwLowDateTime) {
+    return false;
+  }
+  SetLastError(ERROR_ALREADY_EXISTS);
+  return true;
 }
 
 // Renames the file `from` over `to` with `flags` added to MOVEFILE_REPLACE_EXISTING. True when
@@ -321,7 +335,12 @@ bool MoveAcrossVolumes(const char* from, const char* to, DWORD attributes, bool*
   // the file cannot be deleted after all.
   if (read_only) SetFileAttributesA(from, attributes & ~FILE_ATTRIBUTE_READONLY);
   *copied = true;
-  if (DeleteFileA(from)) return true;
+  // Wine says TRUE for a file on a read-only file system and leaves it there: one look, only on
+  // this path, tells a file that is in both places.
+  if (DeleteFileA(from)) {
+    if (GetFileAttributesA(from) == INVALID_FILE_ATTRIBUTES) return true;
+    SetLastError(ERROR_WRITE_PROTECT);
+  }
   if (read_only) {
     const DWORD error = GetLastError();
     SetFileAttributesA(from, attributes);
@@ -384,6 +403,11 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
   if (!from) return Note(walker.log, Event::kNoMemory, level.source, entry.cFileName);
   const unique_heap_str to = JoinPath(destination, entry.cFileName);
   if (!to) return Note(walker.log, Event::kNoMemory, level.source, entry.cFileName);
+  // The enumeration gives U+FFFD for what it cannot spell (bytes that are not UTF-8 under Wine,
+  // an unpaired surrogate on NTFS): the path built from it names another file, or none.
+  if (std::strstr(entry.cFileName, "\xEF\xBF\xBD") != nullptr) {
+    return Note(walker.log, Event::kUnspelled, from.get());
+  }
   if (Unfaithful(entry.cFileName, to.get())) return Note(walker.log, Event::kKeptName, from.get());
   if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
     // Links to directories are walked, but never back into the tree being walked, nor twice into
@@ -411,6 +435,25 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
 
 // Walks the directory `source` into `destination`; `linked` tells whether `source` was reached
 // through a link.
+// Notes each file still in the directory `source` (listed by `pattern`) after a walk that left
+// nothing behind on purpose: a POSIX rename between two links of one file does nothing and
+// succeeds, so such a file was reported moved. Keeps the thread's last error.
+void NoteStillThere(const char* pattern, const char* source, Log* log) {
+  const DWORD error = GetLastError();
+  WIN32_FIND_DATAA entry;
+  const unique_hfind find(FindFirstFileA(pattern, &entry));
+  if (find) {
+    do {
+      if (entry.cFileName[0] == '.' || (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        continue;
+      }
+      const unique_heap_str path = JoinPath(source, entry.cFileName);
+      if (path) Note(log, Event::kStillThere, path.get());
+    } while (FindNextFileA(find.get(), &entry));
+  }
+  SetLastError(error);
+}
+
 void Walk(const char* source, const char* destination, const Level* up, bool linked,
           Walker& walker) {
   // The pattern is the source, a separator, "*" and the terminator; a longer source is skipped
@@ -424,6 +467,7 @@ void Walk(const char* source, const char* destination, const Level* up, bool lin
   pattern[length + 2] = '\0';
 
   const Level level{source, up, linked};
+  const unsigned long stayed = walker.log != nullptr ? walker.log->Stayed() : 0;
   WIN32_FIND_DATAA entry;
   {
     const unique_hfind find(FindFirstFileA(pattern, &entry));
@@ -437,6 +481,11 @@ void Walk(const char* source, const char* destination, const Level* up, bool lin
   // link is not the backup's: it stays, emptied or empty from the start, and so does the link.
   if (linked) return;
   if (RemoveDirectoryA(source)) return Note(walker.log, Event::kRemoved, source);
+  // Only a log has anything to tell, and only where nothing was meant to stay: no call otherwise.
+  if (walker.log != nullptr && GetLastError() == ERROR_DIR_NOT_EMPTY &&
+      walker.log->Stayed() == stayed) {
+    NoteStillThere(pattern, source, walker.log);
+  }
   Note(walker.log, Event::kLeft, source);
 }
 

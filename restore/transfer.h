@@ -16,10 +16,11 @@ struct WalkResult {
 // empty. Subdirectories are merged into the destination's same-named directories, never created:
 // a file whose destination directory is missing stays where it is. Members whose names begin with
 // "." stay where they are, with everything below them, and so do members whose names the system
-// would not address faithfully: a name ending in "." or a space, and a name holding "~" that
-// denotes an installed file of another long name. A file that cannot be moved stays in the
-// source, and the installed file it would have replaced stays as it was; across volumes the file
-// is copied beside its destination, flushed and renamed over it before the source is deleted.
+// would not address faithfully: a name ending in "." or a space, one holding U+FFFD (shown for
+// what the system cannot spell), and a name holding "~" that denotes an installed file of
+// another long name. A file that cannot be moved stays in the source, and the installed file it
+// would have replaced stays as it was; across volumes the file is copied beside its destination,
+// flushed and renamed over it before the source is deleted.
 // A link to a file is moved as the link itself, except one that leads to the file it would
 // replace, or to nothing, which stays. Links to directories are walked, except into a directory
 // already being walked, or one inside `destination` or holding it (decided at each link, from

@@ -1,6 +1,6 @@
 // Command lines and the arguments Windows programs split them into (CommandLineToArgvW's rules,
-// for a line without the program's name), shared by the splitter's table and, on Windows, the
-// check of the same rows against CommandLineToArgvW itself.
+// for a line without the program's name unless the row says it has one), shared by the splitter's
+// table and, on Windows, the check of the same rows against CommandLineToArgvW itself.
 #pragma once
 
 #include <string>
@@ -9,7 +9,12 @@
 struct SplitCase {
   const char* line;
   std::vector<std::string> arguments;
+  bool named = false;  // The line begins with the program's name; else "program.exe " is put first.
 };
+
+inline std::string WholeLine(const SplitCase& c) {
+  return c.named ? c.line : std::string("program.exe ") + c.line;
+}
 
 inline const SplitCase kSplitCases[] = {
     {"", {}},
@@ -41,4 +46,10 @@ inline const SplitCase kSplitCases[] = {
     {"\"\"\"\"", {"\""}},
     {"\"\"\"a b\"\"\"", {"\"a", "b\""}},
     {"\\\"\"a b\"", {"\"a b"}},
+    // The program's name: quoted, it ends at the next quote, and the switch may follow at once.
+    {"\"C:\\x\\restore-backup.exe\"/LOG=C:\\r.log", {"/LOG=C:\\r.log"}, true},
+    {"\"C:\\my dir\\restore-backup.exe\" /LOG", {"/LOG"}, true},
+    {"\"C:\\x\\\"/LOG a", {"/LOG", "a"}, true},
+    {"C:\\x\\restore-backup.exe\t/LOG=a", {"/LOG=a"}, true},
+    {"\"C:\\x y /LOG", {}, true},
 };

@@ -87,6 +87,14 @@ inline std::vector<std::string> Expected(std::string_view tokens,
     } else if (kind == "kept-name") {
       lines.push_back("kept: " + from +
                       " (its name ends in \".\" or a space, which Windows drops)");
+    } else if (kind == "still") {
+      lines.push_back("kept: " + from +
+                      " (still here after the walk: a second link to the file it replaced, which "
+                      "a rename leaves, or a file made during the walk)");
+    } else if (kind == "kept-fffd") {
+      lines.push_back(
+          "kept: " + from +
+          " (its name holds U+FFFD, which the system shows for a name it cannot spell)");
     } else if (kind == "not-entered") {
       lines.push_back("not entered: " + from +
                       " (a linked directory that may lead back into the tree being walked)");

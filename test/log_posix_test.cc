@@ -358,6 +358,9 @@ const PosixEventCase kPosixEventCases[] = {
     // A backup reached through a link is not the backup's own: nothing of it is removed.
     {"BackupIsALink", "a=new d/b=new", "a=old d/", false, FaultPoint::kCount, 0, "d/",
      "a=new d/b=new", "flushed: moved:a moved:d/b flushed-install:", true},
+    // A second link to the installed file: the rename does nothing and succeeds.
+    {"HardLinkToTheInstalledFile", "a=new", "a=>backup/a", false, FaultPoint::kCount, 0, "a=new",
+     "a=new", "flushed: moved:a still:a left::145 flushed-install:"},
     {"NameEndingInADot", "lib.=1 ok=2", "", false, FaultPoint::kCount, 0, "lib.=1", "ok=2",
      "kept-name:lib. flushed: moved:ok left::145 flushed-install:"},
     {"AcrossVolumes", "a=new", "a=old", true, FaultPoint::kCount, 0, "-", "a=new",

@@ -99,7 +99,7 @@ void MakeTree(const std::string& root, std::string_view entries) {
 void MakeTree(const std::string& root, const std::vector<std::string>& entries) {
   fs::create_directories(Path(root));
   for (const std::string& entry : entries) {
-    const std::size_t equals = entry.find('='), arrow = entry.find("->");
+    const std::size_t equals = entry.find('='), arrow = entry.find("->"), hard = entry.find("=>");
     std::string relative = entry.substr(0, std::min(equals, arrow));
     if (equals == std::string::npos && arrow == std::string::npos) {
       while (relative.ends_with('/')) relative.pop_back();
@@ -110,6 +110,8 @@ void MakeTree(const std::string& root, const std::vector<std::string>& entries) 
     fs::create_directories(path.parent_path());
     if (arrow < equals) {
       fs::create_symlink(Path(entry.substr(arrow + 2)), path);
+    } else if (hard == equals) {
+      fs::create_hard_link(Path(entry.substr(hard + 2)), path);
     } else {
       WriteText(path, std::string_view(entry).substr(equals + 1));
     }

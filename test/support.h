@@ -25,7 +25,8 @@ std::string Join(const std::string& directory, std::string_view relative);
 
 // Lays out entries below `root`, which is made if missing. Entries are separated by spaces and
 // use "/": "dir/" is a directory, "path=text" a file holding text, "path->target" a symbolic
-// link. Parents are made as needed.
+// link, "path=>file" a hard link to `file` (from the current directory). Parents are made as
+// needed.
 void MakeTree(const std::string& root, std::string_view entries);
 // The same with one entry a string, for names that hold spaces.
 void MakeTree(const std::string& root, const std::vector<std::string>& entries);
@@ -66,8 +67,10 @@ struct Run {
   std::string output;  // Everything written to the standard output and error.
 };
 // Starts the built program, which lies beside the test binary, as a process of its own in
-// `directory`, passing `arguments` on its command line, and waits for it.
-Run RunProgram(const std::string& directory, const std::string& arguments = "");
+// `directory`, passing `arguments` on its command line, and waits for it. On Windows `separator`
+// stands between the program's quoted name and `arguments`; POSIX hands arguments over apart.
+Run RunProgram(const std::string& directory, const std::string& arguments = "",
+               const std::string& separator = " ");
 
 // How a run that renames files logs its flushes, as logtest::Expected's tokens: before the first
 // rename and after the last. Linux flushes both volumes. Under Wine the suite's directories lie
@@ -82,7 +85,8 @@ namespace support {
 
 // Starts the program as RunProgram does, handing it `command_line` the way Windows hands a
 // program its command line; on POSIX the line is first split into the process's arguments by
-// Windows' rules, which the program's entry joins back.
-Run RunProgramWithCommandLine(const std::string& directory, const std::string& command_line);
+// Windows' rules, which the program's entry joins back. `separator` as RunProgram takes it.
+Run RunProgramWithCommandLine(const std::string& directory, const std::string& command_line,
+                              const std::string& separator = " ");
 
 }  // namespace support

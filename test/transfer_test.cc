@@ -41,6 +41,10 @@ const TransferCase kTransferCases[] = {
     // Windows reports a missing directory on the way to a file as a path not found (3).
     {"NeverCreatesMissingDirectory", "bin/x=1 bin/empty/ top=2", "", "bin/x=1", "top=2",
      "not-moved:bin/x:3 removed:bin/empty left:bin:145 moved:top left::145"},
+    // U+FFFD stands in for a name the system cannot spell: the path would name another file.
+    {"ReplacementCharacterNameStays", "caf\xef\xbf\xbd.txt=1 b=2", "caf\xc3\xa8.txt=0",
+     "caf\xef\xbf\xbd.txt=1", "b=2 caf\xc3\xa8.txt=0",
+     "kept-fffd:caf\xef\xbf\xbd.txt moved:b left::145"},
     {"FileDoesNotReplaceDirectory", "a=1", "a/b=2", "a=1", "a/b=2", "not-moved:a:5 left::145"},
     {"DirectoryDoesNotMergeIntoFile", "a/b=1", "a=2", "a/b=1", "a=2",
      "not-moved:a/b:3 left:a:145 left::145"},

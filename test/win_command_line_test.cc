@@ -13,11 +13,11 @@ namespace {
 
 class WindowsSplitTable : public ::testing::TestWithParam<SplitCase> {};
 
-// The rows' lines are ASCII, so widening and narrowing them is a plain copy. The line is given
-// behind a program name, as CommandLineToArgvW expects, and that first argument is dropped.
+// The rows' lines are ASCII, so widening and narrowing them is a plain copy. The line begins
+// with a program name, as CommandLineToArgvW expects, and that first argument is dropped.
 TEST_P(WindowsSplitTable, AgreesWithCommandLineToArgvW) {
   const SplitCase& c = GetParam();
-  const std::string line = std::string("program.exe ") + c.line;
+  const std::string line = WholeLine(c);
   const std::wstring wide(line.begin(), line.end());
   int count = 0;
   LPWSTR* arguments = CommandLineToArgvW(wide.c_str(), &count);

@@ -114,13 +114,68 @@ TEST_F(WindowsTransfer, MovesAcrossVolumes) {
   support::RemoveTree(other);
 }
 
+// The fixture's volume `name` (test/volumes.sh) on drive Z:, or "" where none was set up.
+std::string Volume(const std::string& name) {
+  const char* volumes = std::getenv("RESTORE_TEST_VOLUMES");
+  return volumes != nullptr ? OnDriveZ(std::string(volumes) + "/" + name) : "";
+}
+
+// Wine gives every Linux file system one serial number, so a file on one fresh volume and the
+// file made in the same order on its twin have one identity. They differ in size and time, so
+// they are two files: the backup's is restored.
+TEST_F(WindowsTransfer, TwoFilesOfOneIdentity) {
+  if (Volume("twin-a").empty()) GTEST_SKIP() << "no twin volumes were set up";
+  const std::string backup = Volume("twin-a") + "\\backup",
+                    install = Volume("twin-b") + "\\install";
+  MakeTree(backup, "a=new");
+  MakeTree(install, "a=old,longer");
+  auto identity = [](const std::string& path) {
+    const HANDLE file =
+        CreateFileA(path.c_str(), 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (file != INVALID_HANDLE_VALUE) {
+      GetFileInformationByHandle(file, &information);
+      CloseHandle(file);
+    }
+    return std::to_string(information.dwVolumeSerialNumber) + ":" +
+           std::to_string(information.nFileIndexHigh) + ":" +
+           std::to_string(information.nFileIndexLow);
+  };
+  const bool twins = identity(backup + "\\a") == identity(install + "\\a");
+  if (twins) MoveTree(backup.c_str(), install.c_str());
+  const std::string backup_after = ReadTree(backup), install_after = ReadTree(install);
+  support::RemoveTree(backup);
+  support::RemoveTree(install);
+  if (!twins) GTEST_SKIP() << "the twin volumes' files have identities of their own here";
+  EXPECT_EQ(backup_after, "-");
+  EXPECT_EQ(install_after, "a=new");
+}
+
+// A backup on a read-only file system, across volumes: Wine's DeleteFileA says TRUE and leaves
+// the file, which the log tells as in both places.
+TEST_F(WindowsTransfer, ReadOnlySourceIsInBothPlaces) {
+  const std::string backup = Volume("read-only") + "\\backup";
+  if (Volume("read-only").empty() || ReadTree(backup) != "a=new") {
+    GTEST_SKIP() << "no read-only volume was set up";
+  }
+  MakeTree("install", "a=old");
+  {
+    Log log;
+    ASSERT_TRUE(log.Open("log.txt", ""));
+    MoveTree(backup.c_str(), "install", &log);
+  }
+  EXPECT_EQ(ReadTree(backup), "a=new");
+  EXPECT_EQ(ReadTree("install"), "a=new");
+  EXPECT_EQ(logtest::Events(logtest::Lines(logtest::ReadText("log.txt"))),
+            logtest::Expected("in-both:a:19 left::145", backup, "install"));
+}
+
 // The installation on a volume too small for the new file (a 64 KiB tmpfs the test fixture
 // mounts): the copy fails with a full disk, and the installed file stays byte for byte as it
 // was, with no temporary file left and the new file still in the backup.
 TEST_F(WindowsTransfer, FullDestinationVolume) {
-  const char* mounted = std::getenv("RESTORE_TEST_SMALL_VOLUME");
-  if (mounted == nullptr) GTEST_SKIP() << "no small volume was set up";
-  const std::string volume = OnDriveZ(mounted);
+  const std::string volume = Volume("small-volume");
+  if (volume.empty()) GTEST_SKIP() << "no small volume was set up";
   ULARGE_INTEGER total{};
   if (!GetDiskFreeSpaceExA(volume.c_str(), nullptr, &total, nullptr) ||
       total.QuadPart > 1024 * 1024) {

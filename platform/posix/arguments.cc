@@ -3,7 +3,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/win32.h"
+
 namespace {
+
+char empty_line[] = "";
+char* command_line = empty_line;
 
 bool NeedsQuotes(const char* argument) {
   return *argument == '\0' || std::strpbrk(argument, " \t\n\v\"") != nullptr;
@@ -57,4 +62,12 @@ char* JoinArguments(int count, const char* const* arguments) {
   }
   line[at] = '\0';
   return line;
+}
+
+void SetCommandLine(char* line) {
+  command_line = line != nullptr ? line : empty_line;
+}
+
+LPSTR GetCommandLineA() {
+  return command_line;
 }

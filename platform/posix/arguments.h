@@ -7,3 +7,6 @@
 // CommandLineToArgvW's rules gives back exactly `arguments`. Returns a new string to be released
 // with std::free, or nullptr when the heap has no block for it.
 char* JoinArguments(int count, const char* const* arguments);
+
+// Makes `line` (kept, not copied; nullptr for an empty one) what GetCommandLineA returns.
+void SetCommandLine(char* line);
