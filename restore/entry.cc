@@ -39,6 +39,9 @@ Event ReadRegistration(HKEY key, char (&directory)[MAX_PATH], DWORD* number) {
   // An empty path would put every destination at the root of the current drive.
   if (directory[0] == '\0') return Event::kEmpty;
   if (std::memchr(directory, '\0', sizeof directory) == nullptr) return Event::kUnterminated;
+  // Wine shows a Linux name that is not UTF-8 with U+FFFD, as Windows an unpaired surrogate:
+  // such a path may reach a directory of another name.
+  if (std::strstr(directory, "\xEF\xBF\xBD") != nullptr) return Event::kUnspellable;
   return Event::kFound;
 }
 

@@ -185,7 +185,9 @@ void Log::Note(Event event, const char* path, const char* other, DWORD number) {
       ++kept_;
       Put("kept: ");
       PutPath(path);
-      Put(" (its name holds U+FFFD, which the system shows for a name it cannot spell)");
+      Put(" (its name holds U+FFFD, shown for what the system cannot spell, or \"\\\", which a "
+          "path "
+          "reads as a separator)");
       break;
     case Event::kStillThere:
       ++kept_;
@@ -328,6 +330,9 @@ void Log::NoteRegistry(Event event, const char* key, const char* value, const ch
       Put(": fills its buffer of ");
       PutNumber(MAX_PATH);
       Put(" bytes without a terminator");
+      break;
+    case Event::kUnspellable:
+      Put(": holds U+FFFD, shown for a character the system could not spell");
       break;
     default:
       break;

@@ -18,6 +18,7 @@ enum class Event {
   kNotString,     // The value is of type `number`, not REG_SZ.
   kEmpty,         // The value holds an empty string, or no data.
   kUnterminated,  // The value fills the whole buffer without a terminator.
+  kUnspellable,   // The path holds U+FFFD, shown for a character the system could not spell.
   // The walks.
   kWalk,        // A walk of the directory `path` into `other` begins.
   kWaiting,     // `number` milliseconds pass before the next walk, since a file was held.
@@ -27,7 +28,7 @@ enum class Event {
   kInBoth,      // The file `path` was copied across volumes onto `other` but not deleted: error.
   kKeptDot,     // The member `other` of the directory `path` stays: its name begins with ".".
   kKeptName,    // `path` stays: the system would not address its name faithfully.
-  kUnspelled,   // `path` stays: its name holds U+FFFD, shown for what the system cannot spell.
+  kUnspelled,   // `path` stays: its name holds U+FFFD or "\", which no path spells faithfully.
   kStillThere,  // The file `path` is still there after the walk of its directory.
   kNotEntered,  // The linked directory `path` was not entered: it may lead back into the walk.
   kNotEnteredInstalled,  // The linked directory `path` was not entered: it may lie inside the

@@ -82,6 +82,10 @@ struct Level {
   const char* source;
   const Level* up;
   bool linked;  // Reached through a link: the directory lies outside the backup.
+  // Decided at the directory's first file that no rename reaches: whether the directory may lie
+  // inside the installation directory, or hold it (a mount point, listed as a plain directory).
+  mutable bool crossed = false;
+  mutable bool installed = false;
 };
 
 // One walk: what it found that its caller may act on, the log it notes each outcome in (nullptr:
@@ -139,6 +143,17 @@ bool IdentityOf(const char* path, Identity* identity,
   return true;
 }
 
+// True when `a` and `b` may be one file reached twice. Wine gives every Linux file system serial
+// 0, and cloned volumes share theirs, so two files may agree on the identity; one file reached
+// twice also agrees on its size and last write.
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow && a.nFileSizeHigh == b.nFileSizeHigh &&
+         a.nFileSizeLow == b.nFileSizeLow &&
+         a.ftLastWriteTime.dwHighDateTime == b.ftLastWriteTime.dwHighDateTime &&
+         a.ftLastWriteTime.dwLowDateTime == b.ftLastWriteTime.dwLowDateTime;
+}
+
 // True unless the linked directory `path` is known to be none of the directories being walked
 // and none that this walk entered through a link before; records it otherwise. Entering one being
 // walked would walk the same tree again and again, each time one level deeper.
@@ -155,7 +170,7 @@ bool MayWalkAgain(const char* path, const Level& level, EnteredDirectories& ente
 // True unless `path` is known to lie outside the directory `directory`: the directory itself,
 // or any directory above it up to its volume's root (as the system resolves it, links taken),
 // is `directory`.
-bool LiesWithin(const char* path, const Identity& directory) {
+bool LiesWithin(const char* path, const BY_HANDLE_FILE_INFORMATION& directory) {
   const unique_hfile file(CreateFileA(path, 0,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -165,7 +180,10 @@ bool LiesWithin(const char* path, const Identity& directory) {
   for (DWORD end = length;;) {
     resolved[end] = '\0';
     Identity identity;
-    if (!IdentityOf(resolved, &identity) || identity == directory) return true;
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!IdentityOf(resolved, &identity, &information) || SameFile(information, directory)) {
+      return true;
+    }
     // The root ("/", "\\?\C:\") keeps its separator, and is the last.
     if (resolved[end - 1] == kPathSeparator) return false;
     while (end > 0 && resolved[end - 1] != kPathSeparator) --end;
@@ -178,8 +196,11 @@ bool LiesWithin(const char* path, const Identity& directory) {
 // and not to hold it: walked as backup, it would move installed files out of their place, or
 // into themselves.
 bool MayBeInstalled(const char* path, const char* installation) {
-  Identity target, root;
-  if (!IdentityOf(path, &target) || !IdentityOf(installation, &root)) return true;
+  Identity ignored;
+  BY_HANDLE_FILE_INFORMATION target, root;
+  if (!IdentityOf(path, &ignored, &target) || !IdentityOf(installation, &ignored, &root)) {
+    return true;
+  }
   return LiesWithin(path, root) || LiesWithin(installation, target);
 }
 
@@ -204,21 +225,14 @@ bool Unfaithful(const char* name, const char* to) {
 // very file it would replace, or one file reached by two routes (a bind mount, a second drive
 // letter for one volume). Moving or copying it over itself would leave a link to itself, or delete
 // the only copy. A `from` that cannot be opened (a dangling link) is not known either.
-// Wine gives every Linux file system serial 0, and cloned volumes share theirs, so two files may
-// agree on the identity: one file reached twice also agrees on its size and last write. Known to
-// be one file, the thread's last error is ERROR_ALREADY_EXISTS.
+// Known to be one file (see SameFile), the thread's last error is ERROR_ALREADY_EXISTS.
 bool MayBeOneFile(const char* from, const char* to, DWORD* attributes = nullptr) {
-  Identity source, destination;
-  BY_HANDLE_FILE_INFORMATION a, b;
-  if (!IdentityOf(from, &source, &a)) return true;
-  if (attributes != nullptr) *attributes = a.dwFileAttributes;
-  if (!IdentityOf(to, &destination, &b)) return GetLastError() != ERROR_FILE_NOT_FOUND;
-  if (source != destination || a.nFileSizeHigh != b.nFileSizeHigh ||
-      a.nFileSizeLow != b.nFileSizeLow ||
-      a.ftLastWriteTime.dwHighDateTime != b.ftLastWriteTime.dwHighDateTime ||
-      a.ftLastWriteTime.dwLowDateTime != b.ftLastWriteTime.dwLowDateTime) {
-    return false;
-  }
+  Identity ignored;
+  BY_HANDLE_FILE_INFORMATION source, destination;
+  if (!IdentityOf(from, &ignored, &source)) return true;
+  if (attributes != nullptr) *attributes = source.dwFileAttributes;
+  if (!IdentityOf(to, &ignored, &destination)) return GetLastError() != ERROR_FILE_NOT_FOUND;
+  if (!SameFile(source, destination)) return false;
   SetLastError(ERROR_ALREADY_EXISTS);
   return true;
 }
@@ -370,15 +384,24 @@ bool HeldBy(DWORD error, const char* to) {
 }
 
 // Moves the file `from` onto `to`. Notes in `walker` whether the move failed for a file held.
-void MoveOneFile(const char* from, const char* to, DWORD attributes, Walker& walker) {
+void MoveOneFile(const Level& level, const char* from, const char* to, DWORD attributes,
+                 Walker& walker) {
   // One call that replaces: a move that fails leaves the installed file as it was. Deleting it
   // first would lose it whenever the move then failed. No directory is ever made.
   const DWORD flags = walker.durable != nullptr ? walker.durable->BeforeRename(from) : 0;
   if (Rename(from, to, flags, walker.log)) return Note(walker.log, Event::kMoved, from, to);
   bool copied = false;
-  if (GetLastError() == ERROR_NOT_SAME_DEVICE &&
-      MoveAcrossVolumes(from, to, attributes, &copied, walker)) {
-    return Note(walker.log, Event::kCopied, from, to);
+  if (GetLastError() == ERROR_NOT_SAME_DEVICE) {
+    // A bind mount of the installation inside the backup is no link: its files, copied across,
+    // would replace installed files with one another. Only this path costs the check.
+    if (!level.crossed) {
+      level.crossed = true;
+      level.installed = MayBeInstalled(level.source, walker.installation);
+      if (level.installed) return Note(walker.log, Event::kNotEnteredInstalled, level.source);
+    }
+    if (MoveAcrossVolumes(from, to, attributes, &copied, walker)) {
+      return Note(walker.log, Event::kCopied, from, to);
+    }
   }
   if (HeldBy(GetLastError(), to)) walker.result.held = true;
   Note(walker.log, copied ? Event::kInBoth : Event::kNotMoved, from, to);
@@ -390,6 +413,7 @@ void Walk(const char* source, const char* destination, const Level* up, bool lin
 // Moves one member of `level`'s directory (found by the enumeration) into `destination`.
 void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DATAA& entry,
                Walker& walker) {
+  if (level.installed) return;
   // Skips "." and "..", and keeps every dot-named member where it is.
   if (entry.cFileName[0] == '.') {
     return Note(walker.log, Event::kKeptDot, level.source, entry.cFileName);
@@ -404,8 +428,10 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
   const unique_heap_str to = JoinPath(destination, entry.cFileName);
   if (!to) return Note(walker.log, Event::kNoMemory, level.source, entry.cFileName);
   // The enumeration gives U+FFFD for what it cannot spell (bytes that are not UTF-8 under Wine,
-  // an unpaired surrogate on NTFS): the path built from it names another file, or none.
-  if (std::strstr(entry.cFileName, "\xEF\xBF\xBD") != nullptr) {
+  // an unpaired surrogate on NTFS), and Wine lists a Linux name holding "\" as it is ("z\..\x"
+  // would reach outside both trees): the path built from either names another file, or none.
+  if (std::strstr(entry.cFileName, "\xEF\xBF\xBD") != nullptr ||
+      std::strchr(entry.cFileName, '\\') != nullptr) {
     return Note(walker.log, Event::kUnspelled, from.get());
   }
   if (Unfaithful(entry.cFileName, to.get())) return Note(walker.log, Event::kKeptName, from.get());
@@ -430,11 +456,9 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
       MayBeOneFile(from.get(), to.get())) {
     return Note(walker.log, Event::kKeptLink, from.get());
   }
-  MoveOneFile(from.get(), to.get(), entry.dwFileAttributes, walker);
+  MoveOneFile(level, from.get(), to.get(), entry.dwFileAttributes, walker);
 }
 
-// Walks the directory `source` into `destination`; `linked` tells whether `source` was reached
-// through a link.
 // Notes each file still in the directory `source` (listed by `pattern`) after a walk that left
 // nothing behind on purpose: a POSIX rename between two links of one file does nothing and
 // succeeds, so such a file was reported moved. Keeps the thread's last error.
@@ -454,6 +478,8 @@ void NoteStillThere(const char* pattern, const char* source, Log* log) {
   SetLastError(error);
 }
 
+// Walks the directory `source` into `destination`; `linked` tells whether `source` was reached
+// through a link.
 void Walk(const char* source, const char* destination, const Level* up, bool linked,
           Walker& walker) {
   // The pattern is the source, a separator, "*" and the terminator; a longer source is skipped
@@ -479,7 +505,7 @@ void Walk(const char* source, const char* destination, const Level* up, bool lin
   }
   // Fails, as it should, while anything is left in the directory. A directory reached through a
   // link is not the backup's: it stays, emptied or empty from the start, and so does the link.
-  if (linked) return;
+  if (linked || level.installed) return;
   if (RemoveDirectoryA(source)) return Note(walker.log, Event::kRemoved, source);
   // Only a log has anything to tell, and only where nothing was meant to stay: no call otherwise.
   if (walker.log != nullptr && GetLastError() == ERROR_DIR_NOT_EMPTY &&

@@ -94,7 +94,8 @@ inline std::vector<std::string> Expected(std::string_view tokens,
     } else if (kind == "kept-fffd") {
       lines.push_back(
           "kept: " + from +
-          " (its name holds U+FFFD, which the system shows for a name it cannot spell)");
+          " (its name holds U+FFFD, shown for what the system cannot spell, or \"\\\", which a "
+          "path reads as a separator)");
     } else if (kind == "not-entered") {
       lines.push_back("not entered: " + from +
                       " (a linked directory that may lead back into the tree being walked)");

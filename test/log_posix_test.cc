@@ -85,6 +85,8 @@ const ReasonCase kReasonCases[] = {
      ": longer than its buffer of 260 bytes, so nothing is restored"},
     {"Unterminated", "\"Inno Setup: App Path\"=hex(1):FULL",
      ": fills its buffer of 260 bytes without a terminator, so nothing is restored"},
+    {"HoldsReplacementCharacter", "\"Inno Setup: App Path\"=\"/i\xef\xbf\xbd\"",
+     ": holds U+FFFD, shown for a character the system could not spell, so nothing is restored"},
     {"Found", "\"Inno Setup: App Path\"=\"INSTALL\"", " = INSTALL"},
 };
 
@@ -265,6 +267,19 @@ TEST_P(JoinTable, SplitsBackIntoTheSameArguments) {
     split.emplace_back(argument.data(), length);
   }
   EXPECT_EQ(split, c.arguments) << joined;
+
+  // The same arguments behind a program's name: the name skipped, the rest are the arguments.
+  if (c.arguments.empty()) return;
+  char* whole = JoinCommandLine(static_cast<int>(pointers.size()), pointers.data());
+  ASSERT_NE(whole, nullptr);
+  const std::string rest = SkipProgramName(whole);
+  std::free(whole);
+  split.clear();
+  for (const char* at = rest.c_str();
+       (at = NextArgument(at, argument.data(), argument.size(), &length)) != nullptr;) {
+    split.emplace_back(argument.data(), length);
+  }
+  EXPECT_EQ(split, std::vector<std::string>(c.arguments.begin() + 1, c.arguments.end())) << rest;
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, JoinTable, ::testing::ValuesIn(kJoinCases));
@@ -361,6 +376,10 @@ const PosixEventCase kPosixEventCases[] = {
     // A second link to the installed file: the rename does nothing and succeeds.
     {"HardLinkToTheInstalledFile", "a=new", "a=>backup/a", false, FaultPoint::kCount, 0, "a=new",
      "a=new", "flushed: moved:a still:a left::145 flushed-install:"},
+    // The name Wine would read as a path: "z\..\..\x" leads outside both trees.
+    {"NameHoldingABackslash", "z\\..\\..\\x=1 ok=2", "", false, FaultPoint::kCount, 0,
+     "z\\..\\..\\x=1", "ok=2",
+     "kept-fffd:z\\..\\..\\x flushed: moved:ok left::145 flushed-install:"},
     {"NameEndingInADot", "lib.=1 ok=2", "", false, FaultPoint::kCount, 0, "lib.=1", "ok=2",
      "kept-name:lib. flushed: moved:ok left::145 flushed-install:"},
     {"AcrossVolumes", "a=new", "a=old", true, FaultPoint::kCount, 0, "-", "a=new",

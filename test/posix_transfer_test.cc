@@ -201,6 +201,16 @@ TEST_F(PosixTransfer, SameFileByTwoRoutes) {
   if (!alias.mounted()) GTEST_SKIP() << "cannot bind-mount: " << alias.error();
   MoveTree("backup", "alias");
   EXPECT_EQ(ReadTree("backup"), "a=1 d/b=2");
+
+  // The other way round: the installation mounted on a directory of the backup, which the walk
+  // lists as a plain one. Walked, it would copy installed files over one another.
+  MakeTree("install", "x=inst sub/x=inst-sub");
+  MakeTree("other/sub", "");
+  const Mount inside(support::Join(root_, "install"), support::Join(root_, "other/sub"), nullptr,
+                     nullptr);
+  ASSERT_TRUE(inside.mounted()) << inside.error();
+  MoveTree("other", "install");
+  EXPECT_EQ(ReadTree("install"), "sub/x=inst-sub x=inst");
 }
 
 // Trees that once hung the program or moved the wrong thing, run as the program itself with a

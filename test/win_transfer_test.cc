@@ -170,6 +170,16 @@ TEST_F(WindowsTransfer, ReadOnlySourceIsInBothPlaces) {
             logtest::Expected("in-both:a:19 left::145", backup, "install"));
 }
 
+// Wine lists a Linux name holding "\\" as it is: "z\\..\\..\\victim", joined to both trees, would
+// move the file beside the backup over the one beside the installation. It stays.
+TEST_F(WindowsTransfer, BackslashNameStays) {
+  const std::string names = Volume("linux-names");
+  if (names.empty()) GTEST_SKIP() << "no Linux names were set up";
+  MoveTree((names + "\\w\\backup").c_str(), (names + "\\prod\\inst").c_str());
+  EXPECT_EQ(support::ReadText(names + "\\prod\\victim"), "precious");
+  EXPECT_EQ(support::ReadText(names + "\\w\\victim"), "beside");
+}
+
 // The installation on a volume too small for the new file (a 64 KiB tmpfs the test fixture
 // mounts): the copy fails with a full disk, and the installed file stays byte for byte as it
 // was, with no temporary file left and the new file still in the backup.

@@ -64,6 +64,25 @@ char* JoinArguments(int count, const char* const* arguments) {
   return line;
 }
 
+char* JoinCommandLine(int count, const char* const* arguments) {
+  char* const rest = JoinArguments(count - 1, arguments + 1);
+  if (rest == nullptr) return nullptr;
+  const std::size_t name = std::strlen(arguments[0]), tail = std::strlen(rest);
+  char* const line = static_cast<char*>(std::malloc(name + tail + 4));
+  if (line != nullptr) {
+    std::size_t at = 0;
+    line[at++] = '"';
+    for (const char* c = arguments[0]; *c != '\0'; ++c) {
+      if (*c != '"') line[at++] = *c;
+    }
+    line[at++] = '"';
+    line[at++] = ' ';
+    std::memcpy(line + at, rest, tail + 1);
+  }
+  std::free(rest);
+  return line;
+}
+
 void SetCommandLine(char* line) {
   command_line = line != nullptr ? line : empty_line;
 }

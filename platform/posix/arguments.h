@@ -8,5 +8,11 @@
 // with std::free, or nullptr when the heap has no block for it.
 char* JoinArguments(int count, const char* const* arguments);
 
+// The whole command line of a process started with `count` arguments (at least 1): the first, the
+// program's name, in double quotes and without any double quote of its own (the rule that skips
+// a name ends it at the next one), then a space and the rest as JoinArguments joins them. A new
+// string to be released with std::free, or nullptr when the heap has no block for it.
+char* JoinCommandLine(int count, const char* const* arguments);
+
 // Makes `line` (kept, not copied; nullptr for an empty one) what GetCommandLineA returns.
 void SetCommandLine(char* line);
