@@ -199,8 +199,10 @@ BOOL FindClose(HANDLE find);
 
 // Renames `from` to `to` in one step. MOVEFILE_REPLACE_EXISTING replaces an existing file `to`
 // (never a directory); without it an existing `to` fails the call. Across file systems it fails
-// with ERROR_NOT_SAME_DEVICE and changes nothing: there is no copying fallback. With
-// MOVEFILE_WRITE_THROUGH it returns only once the rename is on disk (the directory of `to` is
+// with ERROR_NOT_SAME_DEVICE and changes nothing: there is no copying fallback. Between two mounts
+// of one file system (a bind mount), which Linux does not rename across, it fails with
+// ERROR_NOT_SUPPORTED: Windows would rename there, and a copy could be between installed files.
+// With MOVEFILE_WRITE_THROUGH it returns only once the rename is on disk (the directory of `to` is
 // flushed). The directory of `to` is never made; when it is missing the call fails with
 // ERROR_PATH_NOT_FOUND (ERROR_FILE_NOT_FOUND when `from` is).
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/posix/fault.h"
@@ -202,15 +203,25 @@ TEST_F(PosixTransfer, SameFileByTwoRoutes) {
   MoveTree("backup", "alias");
   EXPECT_EQ(ReadTree("backup"), "a=1 d/b=2");
 
-  // The other way round: the installation mounted on a directory of the backup, which the walk
-  // lists as a plain one. Walked, it would copy installed files over one another.
-  MakeTree("install", "x=inst sub/x=inst-sub");
-  MakeTree("other/sub", "");
-  const Mount inside(support::Join(root_, "install"), support::Join(root_, "other/sub"), nullptr,
-                     nullptr);
-  ASSERT_TRUE(inside.mounted()) << inside.error();
-  MoveTree("other", "install");
-  EXPECT_EQ(ReadTree("install"), "sub/x=inst-sub x=inst");
+  // The other way round: the installation, or a directory of it, mounted on a directory of the
+  // backup, which the walk lists as a plain one. Walked, it would copy installed files over one
+  // another.
+  // The installed tree, as ReadTree describes it.
+  for (const auto& [install, mounted, at] :
+       {std::tuple{"sub/x=inst-sub x=inst", "install", "other/sub"},
+        std::tuple{"bin/core=bin bin/only=only lib/core=lib", "install/bin", "other/lib"}}) {
+    SCOPED_TRACE(mounted);
+    MakeTree("install", install);
+    MakeTree(at, "");
+    {
+      const Mount inside(support::Join(root_, mounted), support::Join(root_, at), nullptr, nullptr);
+      ASSERT_TRUE(inside.mounted()) << inside.error();
+      MoveTree("other", "install");
+    }
+    EXPECT_EQ(ReadTree("install"), install);
+    support::RemoveTree("install");
+    support::RemoveTree("other");
+  }
 }
 
 // Trees that once hung the program or moved the wrong thing, run as the program itself with a

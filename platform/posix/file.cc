@@ -115,6 +115,16 @@ bool InDifferentDirectories(const char* from, const char* to) {
   return std::strcmp(a, b) != 0;
 }
 
+// True when `from` and the directory of `to` lie on one file system: Linux will not rename
+// between two mounts of one (a bind mount), where Windows would.
+bool OneFileSystem(const char* from, const char* to) {
+  char directory[PATH_MAX];
+  DirectoryOf(to, directory);
+  struct stat source, destination;
+  return lstat(from, &source) == 0 && stat(directory, &destination) == 0 &&
+         source.st_dev == destination.st_dev;
+}
+
 bool WriteAll(int fd, const char* data, ssize_t length) {
   while (length > 0) {
     if (FaultInjected(FaultPoint::kCopy)) {
@@ -341,6 +351,9 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     // A missing destination directory, as Windows tells it apart from a missing file.
     struct stat status;
     if (errno == ENOENT && lstat(from, &status) == 0) return Fail(ERROR_PATH_NOT_FOUND);
+    // Two routes into one file system: a copy between them could copy one installed file over
+    // another (the installation bind-mounted inside the backup), so none is offered.
+    if (errno == EXDEV && OneFileSystem(from, to)) return Fail(ERROR_NOT_SUPPORTED);
     return FailErrno();
   }
   if ((flags & MOVEFILE_WRITE_THROUGH) && !FlushDirectoryOf(to)) return FALSE;
