@@ -144,8 +144,8 @@ bool IdentityOf(const char* path, Identity* identity,
 }
 
 // True when `a` and `b` may be one file reached twice. Wine gives every Linux file system under one
-// drive letter one serial, and cloned volumes share theirs, so two files may agree on the identity; one file reached
-// twice also agrees on its size and last write.
+// drive letter one serial, and cloned volumes share theirs, so two files may agree on the identity;
+// one file reached twice also agrees on its size and last write.
 bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
   return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
          a.nFileIndexLow == b.nFileIndexLow && a.nFileSizeHigh == b.nFileSizeHigh &&
