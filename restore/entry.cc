@@ -41,7 +41,7 @@ Event ReadRegistration(HKEY key, char (&directory)[MAX_PATH], DWORD* number) {
   if (std::memchr(directory, '\0', sizeof directory) == nullptr) return Event::kUnterminated;
   // Wine shows a Linux name that is not UTF-8 with U+FFFD, as Windows an unpaired surrogate:
   // such a path may reach a directory of another name.
-  if (std::strstr(directory, "\xEF\xBF\xBD") != nullptr) return Event::kUnspellable;
+  if (HoldsReplacementCharacter(directory)) return Event::kUnspellable;
   return Event::kFound;
 }
 

@@ -186,8 +186,7 @@ void Log::Note(Event event, const char* path, const char* other, DWORD number) {
       Put("kept: ");
       PutPath(path);
       Put(" (its name holds U+FFFD, shown for what the system cannot spell, or \"\\\", which a "
-          "path "
-          "reads as a separator)");
+          "path reads as a separator)");
       break;
     case Event::kStillThere:
       ++kept_;

@@ -128,18 +128,21 @@ bool EqualNoCase(const char* a, const char* b) {
   return lower(*a) == lower(*b);
 }
 
-// Opens `path` (a link is followed) only to learn where it lies, and what else `details` asks.
-// Fails for a missing path.
-bool IdentityOf(const char* path, Identity* identity,
-                BY_HANDLE_FILE_INFORMATION* details = nullptr) {
+// Opens `path` (a link is followed) only to learn what the system holds of it. Fails for a
+// missing path.
+bool InformationOf(const char* path, BY_HANDLE_FILE_INFORMATION* information) {
   const unique_hfile file(CreateFileA(path, 0,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return file && GetFileInformationByHandle(file.get(), information);
+}
+
+// Where `path` lies, as InformationOf learns it.
+bool IdentityOf(const char* path, Identity* identity) {
   BY_HANDLE_FILE_INFORMATION information;
-  if (!file || !GetFileInformationByHandle(file.get(), &information)) return false;
+  if (!InformationOf(path, &information)) return false;
   *identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh,
                information.nFileIndexLow};
-  if (details != nullptr) *details = information;
   return true;
 }
 
@@ -179,11 +182,8 @@ bool LiesWithin(const char* path, const BY_HANDLE_FILE_INFORMATION& directory) {
   if (length == 0 || length >= MAX_PATH) return true;
   for (DWORD end = length;;) {
     resolved[end] = '\0';
-    Identity identity;
     BY_HANDLE_FILE_INFORMATION information;
-    if (!IdentityOf(resolved, &identity, &information) || SameFile(information, directory)) {
-      return true;
-    }
+    if (!InformationOf(resolved, &information) || SameFile(information, directory)) return true;
     // The root ("/", "\\?\C:\") keeps its separator, and is the last.
     if (resolved[end - 1] == kPathSeparator) return false;
     while (end > 0 && resolved[end - 1] != kPathSeparator) --end;
@@ -196,11 +196,8 @@ bool LiesWithin(const char* path, const BY_HANDLE_FILE_INFORMATION& directory) {
 // and not to hold it: walked as backup, it would move installed files out of their place, or
 // into themselves.
 bool MayBeInstalled(const char* path, const char* installation) {
-  Identity ignored;
   BY_HANDLE_FILE_INFORMATION target, root;
-  if (!IdentityOf(path, &ignored, &target) || !IdentityOf(installation, &ignored, &root)) {
-    return true;
-  }
+  if (!InformationOf(path, &target) || !InformationOf(installation, &root)) return true;
   return LiesWithin(path, root) || LiesWithin(installation, target);
 }
 
@@ -227,11 +224,10 @@ bool Unfaithful(const char* name, const char* to) {
 // the only copy. A `from` that cannot be opened (a dangling link) is not known either.
 // Known to be one file (see SameFile), the thread's last error is ERROR_ALREADY_EXISTS.
 bool MayBeOneFile(const char* from, const char* to, DWORD* attributes = nullptr) {
-  Identity ignored;
   BY_HANDLE_FILE_INFORMATION source, destination;
-  if (!IdentityOf(from, &ignored, &source)) return true;
+  if (!InformationOf(from, &source)) return true;
   if (attributes != nullptr) *attributes = source.dwFileAttributes;
-  if (!IdentityOf(to, &ignored, &destination)) return GetLastError() != ERROR_FILE_NOT_FOUND;
+  if (!InformationOf(to, &destination)) return GetLastError() != ERROR_FILE_NOT_FOUND;
   if (!SameFile(source, destination)) return false;
   SetLastError(ERROR_ALREADY_EXISTS);
   return true;
@@ -245,8 +241,8 @@ bool Rename(const char* from, const char* to, DWORD flags, Log* log) {
   if (!(flags & MOVEFILE_WRITE_THROUGH)) return false;
   // Only a failed write-through costs the look: `from` is gone once the rename happened.
   const DWORD error = GetLastError();
-  Identity ignored;
-  const bool renamed = error != ERROR_FILE_NOT_FOUND && !IdentityOf(from, &ignored) &&
+  BY_HANDLE_FILE_INFORMATION ignored;
+  const bool renamed = error != ERROR_FILE_NOT_FOUND && !InformationOf(from, &ignored) &&
                        GetLastError() == ERROR_FILE_NOT_FOUND;
   SetLastError(error);
   if (renamed) Note(log, Event::kNotFlushed, to);
@@ -430,8 +426,7 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
   // The enumeration gives U+FFFD for what it cannot spell (bytes that are not UTF-8 under Wine,
   // an unpaired surrogate on NTFS), and Wine lists a Linux name holding "\" as it is ("z\..\x"
   // would reach outside both trees): the path built from either names another file, or none.
-  if (std::strstr(entry.cFileName, "\xEF\xBF\xBD") != nullptr ||
-      std::strchr(entry.cFileName, '\\') != nullptr) {
+  if (HoldsReplacementCharacter(entry.cFileName) || std::strchr(entry.cFileName, '\\') != nullptr) {
     return Note(walker.log, Event::kUnspelled, from.get());
   }
   if (Unfaithful(entry.cFileName, to.get())) return Note(walker.log, Event::kKeptName, from.get());
