@@ -14,8 +14,7 @@
 
 namespace support {
 
-Run RunProgramWithCommandLine(const std::string& directory, const std::string& command_line,
-                              const std::string&) {
+Run RunProgramWithCommandLine(const std::string& directory, const std::string& command_line) {
   char self[4096];
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   if (n <= 0) throw std::runtime_error("readlink /proc/self/exe");

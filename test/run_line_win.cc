@@ -3,9 +3,8 @@
 namespace support {
 
 // Windows hands the program the command line as it is.
-Run RunProgramWithCommandLine(const std::string& directory, const std::string& command_line,
-                              const std::string& separator) {
-  return RunProgram(directory, command_line, separator);
+Run RunProgramWithCommandLine(const std::string& directory, const std::string& command_line) {
+  return RunProgram(directory, command_line);
 }
 
 }  // namespace support

@@ -67,10 +67,9 @@ struct Run {
   std::string output;  // Everything written to the standard output and error.
 };
 // Starts the built program, which lies beside the test binary, as a process of its own in
-// `directory`, passing `arguments` on its command line, and waits for it. On Windows `separator`
-// stands between the program's quoted name and `arguments`; POSIX hands arguments over apart.
-Run RunProgram(const std::string& directory, const std::string& arguments = "",
-               const std::string& separator = " ");
+// `directory`, passing `arguments` on its command line, and waits for it. On Windows arguments
+// that begin with "/" follow the quoted name with no space, a form that C runtimes misread.
+Run RunProgram(const std::string& directory, const std::string& arguments = "");
 
 // How a run that renames files logs its flushes, as logtest::Expected's tokens: before the first
 // rename and after the last. Linux flushes both volumes. Under Wine the suite's directories lie
@@ -85,8 +84,7 @@ namespace support {
 
 // Starts the program as RunProgram does, handing it `command_line` the way Windows hands a
 // program its command line; on POSIX the line is first split into the process's arguments by
-// Windows' rules, which the program's entry joins back. `separator` as RunProgram takes it.
-Run RunProgramWithCommandLine(const std::string& directory, const std::string& command_line,
-                              const std::string& separator = " ");
+// Windows' rules, which the program's entry joins back.
+Run RunProgramWithCommandLine(const std::string& directory, const std::string& command_line);
 
 }  // namespace support

@@ -95,7 +95,7 @@ pid_t StartProgram(const std::string& directory) {
   return Start(directory, "/dev/null", "");
 }
 
-Run RunProgram(const std::string& directory, const std::string& arguments, const std::string&) {
+Run RunProgram(const std::string& directory, const std::string& arguments) {
   const std::string output_root = MakeTempRoot(), output_path = output_root + "/output";
   const pid_t child = Start(directory, output_path, arguments);
   int status = 0;

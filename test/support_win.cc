@@ -32,8 +32,7 @@ void Unregister() {
   RegistryKey::Delete(HKEY_LOCAL_MACHINE, 0);
 }
 
-Run RunProgram(const std::string& directory, const std::string& arguments,
-               const std::string& separator) {
+Run RunProgram(const std::string& directory, const std::string& arguments) {
   wchar_t self[MAX_PATH];
   const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
   Check(length != 0 && length < MAX_PATH, "GetModuleFileNameW");
@@ -52,7 +51,8 @@ Run RunProgram(const std::string& directory, const std::string& arguments,
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = startup.hStdError = output;
   PROCESS_INFORMATION process{};
-  std::wstring command_line = L"\"" + program + L"\"" + Wide(separator + arguments);
+  std::wstring command_line =
+      L"\"" + program + (arguments.starts_with('/') ? L"\"" : L"\" ") + Wide(arguments);
   const bool started = CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
                                       0, nullptr, Path(directory).c_str(), &startup, &process);
   CloseHandle(output);

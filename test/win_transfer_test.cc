@@ -120,66 +120,44 @@ std::string Volume(const std::string& name) {
   return volumes != nullptr ? OnDriveZ(std::string(volumes) + "/" + name) : "";
 }
 
-// Wine gives every Linux file system one serial number, so a file on one fresh volume and the
-// file made in the same order on its twin have one identity. They differ in size, so they are two
-// files: the backup's is restored. (The two directories differ in size too: made within one tick
-// of the clock, two directories alike in entries would be taken for one.)
-TEST_F(WindowsTransfer, TwoFilesOfOneIdentity) {
-  if (Volume("twin-a").empty()) GTEST_SKIP() << "no twin volumes were set up";
-  const std::string backup = Volume("twin-a") + "\\backup",
-                    install = Volume("twin-b") + "\\install";
-  MakeTree(backup, "a=new");
-  MakeTree(install, "a=old,longer b=kept");
-  auto identity = [](const std::string& path) {
-    const HANDLE file =
-        CreateFileA(path.c_str(), 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (file != INVALID_HANDLE_VALUE) {
-      GetFileInformationByHandle(file, &information);
-      CloseHandle(file);
-    }
-    return std::to_string(information.dwVolumeSerialNumber) + ":" +
-           std::to_string(information.nFileIndexHigh) + ":" +
-           std::to_string(information.nFileIndexLow);
-  };
-  const bool twins = identity(backup + "\\a") == identity(install + "\\a");
-  if (twins) MoveTree(backup.c_str(), install.c_str());
-  const std::string backup_after = ReadTree(backup), install_after = ReadTree(install);
-  support::RemoveTree(backup);
-  support::RemoveTree(install);
-  if (!twins) GTEST_SKIP() << "the twin volumes' files have identities of their own here";
-  EXPECT_EQ(backup_after, "-");
-  EXPECT_EQ(install_after, "a=new b=kept");
-}
+// Trees the fixture lays out with Linux's own calls (test/volumes.sh), walked under Wine: the
+// installation after, and the log.
+struct VolumeCase {
+  const char *name, *backup, *install, *install_after, *logged;
+};
 
-// A backup on a read-only file system, across volumes: Wine's DeleteFileA says TRUE and leaves
-// the file, which the log tells as in both places.
-TEST_F(WindowsTransfer, ReadOnlySourceIsInBothPlaces) {
-  const std::string backup = Volume("read-only") + "\\backup";
-  if (Volume("read-only").empty() || ReadTree(backup) != "a=new") {
-    GTEST_SKIP() << "no read-only volume was set up";
-  }
-  MakeTree("install", "a=old");
+const VolumeCase kVolumeCases[] = {
+    // Wine gives every file system under Z: one serial, so the twins' files, made in the same
+    // order on two fresh volumes, have one identity; their sizes tell them apart.
+    {"TwoFilesOfOneIdentity", "twin-a/backup", "twin-b/install", "a=new b=kept",
+     "copied:a removed:"},
+    // Wine's DeleteFileA says TRUE on a read-only file system and leaves the file.
+    {"ReadOnlySourceIsInBothPlaces", "read-only/backup", "trees/install", "a=new",
+     "in-both:a:19 left::145"},
+    // Joined to both trees, "z\\..\\..\\victim" would move the file beside the backup over the one
+    // beside the installation.
+    {"BackslashNameStays", "trees/w/backup", "trees/prod/inst", "",
+     "kept-fffd:z\\..\\..\\victim left::145"},
+};
+
+class VolumeTable : public WindowsTransfer, public ::testing::WithParamInterface<VolumeCase> {};
+
+TEST_P(VolumeTable, LeavesExpectedTreeAndLog) {
+  const VolumeCase& c = GetParam();
+  const std::string backup = Volume(c.backup), install = Volume(c.install);
+  if (backup.empty() || ReadTree(backup) == "-") GTEST_SKIP() << "the fixture made no " << c.backup;
   {
     Log log;
     ASSERT_TRUE(log.Open("log.txt", ""));
-    MoveTree(backup.c_str(), "install", &log);
+    MoveTree(backup.c_str(), install.c_str(), &log);
   }
-  EXPECT_EQ(ReadTree(backup), "a=new");
-  EXPECT_EQ(ReadTree("install"), "a=new");
+  EXPECT_EQ(ReadTree(install), c.install_after);
   EXPECT_EQ(logtest::Events(logtest::Lines(logtest::ReadText("log.txt"))),
-            logtest::Expected("in-both:a:19 left::145", backup, "install"));
+            logtest::Expected(c.logged, backup, install));
 }
 
-// Wine lists a Linux name holding "\\" as it is: "z\\..\\..\\victim", joined to both trees, would
-// move the file beside the backup over the one beside the installation. It stays.
-TEST_F(WindowsTransfer, BackslashNameStays) {
-  const std::string names = Volume("linux-names");
-  if (names.empty()) GTEST_SKIP() << "no Linux names were set up";
-  MoveTree((names + "\\w\\backup").c_str(), (names + "\\prod\\inst").c_str());
-  EXPECT_EQ(support::ReadText(names + "\\prod\\victim"), "precious");
-  EXPECT_EQ(support::ReadText(names + "\\w\\victim"), "beside");
-}
+INSTANTIATE_TEST_SUITE_P(Rows, VolumeTable, ::testing::ValuesIn(kVolumeCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The installation on a volume too small for the new file (a 64 KiB tmpfs the test fixture
 // mounts): the copy fails with a full disk, and the installed file stays byte for byte as it
