@@ -214,8 +214,8 @@ void Log::Note(Event event, const char* path, const char* other, DWORD number) {
       PutPath(path);
       Put(event == Event::kNotEntered
               ? " (a linked directory that may lead back into the tree being walked)"
-              : " (a linked directory that may lie inside the installation directory, or hold "
-                "it)");
+              : " (a linked or mounted directory that may lie inside the installation directory, "
+                "or hold it)");
       break;
     case Event::kNoMemory:
       ++not_moved_;

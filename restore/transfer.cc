@@ -170,20 +170,21 @@ bool MayWalkAgain(const char* path, const Level& level, EnteredDirectories& ente
   return !entered.Add(target);
 }
 
-// True unless `path` is known to lie outside the directory `directory`: the directory itself,
-// or any directory above it up to its volume's root (as the system resolves it, links taken),
-// is `directory`.
-bool LiesWithin(const char* path, const BY_HANDLE_FILE_INFORMATION& directory) {
+// True when `path` lies inside the directory `directory`: the directory itself, or any directory
+// above it up to its volume's root (as the system resolves it, links taken), is `directory`.
+// `unknown` where that cannot be told (a resolved path too long for MAX_PATH, a failed open).
+bool LiesWithin(const char* path, const BY_HANDLE_FILE_INFORMATION& directory, bool unknown) {
   const unique_hfile file(CreateFileA(path, 0,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   char resolved[MAX_PATH];
   const DWORD length = file ? GetFinalPathNameByHandleA(file.get(), resolved, MAX_PATH, 0) : 0;
-  if (length == 0 || length >= MAX_PATH) return true;
+  if (length == 0 || length >= MAX_PATH) return unknown;
   for (DWORD end = length;;) {
     resolved[end] = '\0';
     BY_HANDLE_FILE_INFORMATION information;
-    if (!InformationOf(resolved, &information) || SameFile(information, directory)) return true;
+    if (!InformationOf(resolved, &information)) return unknown;
+    if (SameFile(information, directory)) return true;
     // The root ("/", "\\?\C:\") keeps its separator, and is the last.
     if (resolved[end - 1] == kPathSeparator) return false;
     while (end > 0 && resolved[end - 1] != kPathSeparator) --end;
@@ -192,13 +193,14 @@ bool LiesWithin(const char* path, const BY_HANDLE_FILE_INFORMATION& directory) {
   }
 }
 
-// True unless the linked directory `path` is known to lie outside the installation directory
-// and not to hold it: walked as backup, it would move installed files out of their place, or
-// into themselves.
-bool MayBeInstalled(const char* path, const char* installation) {
+// True when the directory `path` lies inside the installation directory, or holds it: walked as
+// backup, it would move installed files out of their place, or into themselves. `unknown` where
+// that cannot be told: true at a link, which may lead anywhere; false for a plain directory, which
+// only a mount of the installation makes one.
+bool MayBeInstalled(const char* path, const char* installation, bool unknown = true) {
   BY_HANDLE_FILE_INFORMATION target, root;
-  if (!InformationOf(path, &target) || !InformationOf(installation, &root)) return true;
-  return LiesWithin(path, root) || LiesWithin(installation, target);
+  if (!InformationOf(path, &target) || !InformationOf(installation, &root)) return unknown;
+  return LiesWithin(path, root, unknown) || LiesWithin(installation, target, unknown);
 }
 
 // True when the names the system would address by `name` may not be `name` itself: Windows
@@ -392,7 +394,7 @@ void MoveOneFile(const Level& level, const char* from, const char* to, DWORD att
     // would replace installed files with one another. Only this path costs the check.
     if (!level.crossed) {
       level.crossed = true;
-      level.installed = MayBeInstalled(level.source, walker.installation);
+      level.installed = MayBeInstalled(level.source, walker.installation, false);
       if (level.installed) return Note(walker.log, Event::kNotEnteredInstalled, level.source);
     }
     if (MoveAcrossVolumes(from, to, attributes, &copied, walker)) {

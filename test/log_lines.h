@@ -101,8 +101,8 @@ inline std::vector<std::string> Expected(std::string_view tokens,
                       " (a linked directory that may lead back into the tree being walked)");
     } else if (kind == "not-entered-installed") {
       lines.push_back("not entered: " + from +
-                      " (a linked directory that may lie inside the installation directory, or "
-                      "hold it)");
+                      " (a linked or mounted directory that may lie inside the installation "
+                      "directory, or hold it)");
     } else if (kind == "no-room") {
       lines.push_back("skipped: " + from + " (its path leaves no room for the search pattern)");
     } else if (kind == "no-memory") {

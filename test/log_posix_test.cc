@@ -354,6 +354,13 @@ struct PosixEventCase {
   bool backup_linked = false;
 };
 
+// A directory name that puts a full path below the test root past MAX_PATH, while the paths
+// the walk builds from it (and a temporary name beside its file) still fit.
+#define LONG                                                                                       \
+  "dddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddd" \
+  "dddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddd" \
+  "dddddddddddddddddddddddddddddddddddddddddddd"
+
 const PosixEventCase kPosixEventCases[] = {
     {"LinkBackIntoTheTree", "d/x=1 d/loop->..", "d/", false, FaultPoint::kCount, 0, "d/loop->..",
      "d/x=1", "flushed: moved:d/x not-entered:d/loop left:d:145 left::145 flushed-install:"},
@@ -372,6 +379,9 @@ const PosixEventCase kPosixEventCases[] = {
      "kept-name:lib. flushed: moved:ok left::145 flushed-install:"},
     {"AcrossVolumes", "a=new", "a=old", true, FaultPoint::kCount, 0, "-", "a=new",
      "flushed: copied:a removed: flushed-install:"},
+    // A directory whose full path is too long to be told apart from the installation is restored.
+    {"AcrossVolumesLongPath", LONG "/a=new", LONG "/a=old", true, FaultPoint::kCount, 0, "-",
+     LONG "/a=new", "flushed: copied:" LONG "/a removed:" LONG " removed: flushed-install:"},
     {"AcrossVolumesNotDeleted", "a=new", "a=old", true, FaultPoint::kDeleteFile, 1, "a=new",
      "a=new", "flushed: in-both:a:19 left::145 flushed-install:"},
     // The restore goes on, each failure logged: the backup's volume, so each file is flushed
@@ -389,6 +399,7 @@ const PosixEventCase kPosixEventCases[] = {
     {"ListingEndsEarly", "", "", false, FaultPoint::kFindNext, 1, "-", "",
      "list-ended::29 removed:"},
 };
+#undef LONG
 
 void PrintTo(const PosixEventCase& c, std::ostream* out) {
   *out << c.name;
