@@ -41,6 +41,77 @@ const char* Plural(unsigned long count, const char* one, const char* many) {
   return count == 1 ? one : many;
 }
 
+// Which of the run's totals an event adds to.
+enum class Tally { kNone, kMoved, kNotMoved, kKept, kLeft };
+
+// The words of an event's line, in the order of Event. In `text`, %p is the event's path, %o its
+// other path, %/ the path separator, %w the walk's number, %t `number` milliseconds as tenths of a
+// second, %s as hundredths, and %e the thread's last error with the system's text for it.
+struct Words {
+  Event event;
+  Tally tally;
+  const char* text;
+};
+
+constexpr Words kWords[] = {
+    {Event::kFound, Tally::kNone, ""},
+    {Event::kNoKey, Tally::kNone, ""},
+    {Event::kNotRead, Tally::kNone, ""},
+    {Event::kNotString, Tally::kNone, ""},
+    {Event::kEmpty, Tally::kNone, ""},
+    {Event::kUnterminated, Tally::kNone, ""},
+    {Event::kUnspellable, Tally::kNone, ""},
+    {Event::kWalk, Tally::kNone, "walk %w: %p -> %o"},
+    {Event::kWaiting, Tally::kNone,
+     "waiting %t s to walk again, since a file was held by another process"},
+    {Event::kMoved, Tally::kMoved, "moved: %p -> %o"},
+    {Event::kCopied, Tally::kMoved, "copied across volumes, then deleted: %p -> %o"},
+    {Event::kNotMoved, Tally::kNotMoved, "not moved: %p -> %o%e"},
+    {Event::kInBoth, Tally::kNotMoved,
+     "copied across volumes but not deleted, so in both places: %p -> %o%e"},
+    {Event::kKeptDot, Tally::kKept, "kept: %p%/%o (its name begins with \".\")"},
+    {Event::kKeptNameEnd, Tally::kKept,
+     "kept: %p (its name ends in \".\" or a space, which Windows drops)"},
+    {Event::kKeptShortName, Tally::kKept,
+     "kept: %p (its name holds \"~\" and may be the short name of another installed file)"},
+    {Event::kUnspelled, Tally::kKept,
+     "kept: %p (its name holds U+FFFD, shown for what the system cannot spell, or \"\\\", which "
+     "a path reads as a separator)"},
+    {Event::kStillThere, Tally::kKept,
+     "kept: %p (still here after the walk: a second link to the file it replaced, which a rename "
+     "leaves, or a file made during the walk)"},
+    {Event::kNotEntered, Tally::kKept,
+     "not entered: %p (a linked directory that may lead back into the tree being walked)"},
+    {Event::kNotEnteredInstalled, Tally::kKept,
+     "not entered: %p (a linked or mounted directory that may lie inside the installation "
+     "directory, or hold it)"},
+    {Event::kKeptLink, Tally::kKept,
+     "kept: %p (a link that leads to the file it would replace, or to nothing)"},
+    {Event::kNameTooLong, Tally::kKept,
+     "kept: a member of %p (its name fills the whole name field, with no room for a terminator)"},
+    {Event::kNoMemory, Tally::kNotMoved, "skipped: %p%/%o (no memory for its path)"},
+    {Event::kNoRoom, Tally::kLeft, "skipped: %p (its path leaves no room for the search pattern)"},
+    {Event::kNotListed, Tally::kLeft, "not listed: %p%e"},
+    {Event::kListEnded, Tally::kNone, "listing ended early: %p%e"},
+    {Event::kRemoved, Tally::kNone, "removed: %p"},
+    {Event::kLeft, Tally::kLeft, "left: %p%e"},
+    {Event::kVolumeFlushed, Tally::kNone, "flushed: the volume of %p, in %s"},
+    {Event::kVolumeNotFlushed, Tally::kNone,
+     "not flushed, so each file is flushed before its rename: the volume of %p%e"},
+    {Event::kVolumeNotFlushedAfter, Tally::kNone,
+     "not flushed after the last rename: the volume of %p%e"},
+    {Event::kNotFlushed, Tally::kNone, "not flushed: %p%e"},
+};
+
+// Each row stands at its event's place, so that an event finds its words by its number.
+constexpr bool InEventOrder() {
+  for (std::size_t i = 0; i < sizeof kWords / sizeof *kWords; ++i) {
+    if (static_cast<std::size_t>(kWords[i].event) != i) return false;
+  }
+  return true;
+}
+static_assert(InEventOrder() && sizeof kWords / sizeof *kWords == kEventCount);
+
 }  // namespace
 
 bool LogPath(const char* command_line, char (&path)[MAX_PATH]) {
@@ -126,156 +197,63 @@ void Log::Note(Event event, const char* path, const char* other, DWORD number) {
       (event == Event::kListEnded && error == ERROR_NO_MORE_FILES)) {
     return;
   }
-  switch (event) {
-    case Event::kWalk:
-      ++walks_;
-      not_moved_ = kept_ = left_ = 0;
-      Put("walk ");
-      PutNumber(walks_);
-      Put(": ");
-      PutPath(path);
-      Put(" -> ");
-      PutPath(other);
+  const std::size_t index = static_cast<std::size_t>(event);
+  if (index >= sizeof kWords / sizeof *kWords) return;
+  const Words& words = kWords[index];
+  Tally tally = words.tally;
+  if (event == Event::kWalk) {
+    ++walks_;
+    not_moved_ = kept_ = left_ = 0;
+  } else if (event == Event::kNotListed &&
+             (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
+    tally = Tally::kNone;  // A directory that is not there is not left behind.
+  }
+  switch (tally) {
+    case Tally::kMoved:
+      ++moved_;
       break;
-    case Event::kWaiting:
-      Put("waiting ");
-      PutNumber(number / 1000);
-      Put(".");
-      PutNumber(number % 1000 / 100);
-      Put(" s to walk again, since a file was held by another process");
-      break;
-    case Event::kMoved:
-    case Event::kCopied:
-    case Event::kNotMoved:
-    case Event::kInBoth:
-      Put(event == Event::kMoved      ? "moved: "
-          : event == Event::kCopied   ? "copied across volumes, then deleted: "
-          : event == Event::kNotMoved ? "not moved: "
-                                      : "copied across volumes but not deleted, so in both "
-                                        "places: ");
-      PutPath(path);
-      Put(" -> ");
-      PutPath(other);
-      if (event == Event::kMoved || event == Event::kCopied) {
-        ++moved_;
-      } else {
-        ++not_moved_;
-        PutError(error);
-      }
-      break;
-    case Event::kKeptDot:
-      ++kept_;
-      Put("kept: ");
-      PutPath(path);
-      Put(&kPathSeparator, 1);
-      PutPath(other);
-      Put(" (its name begins with \".\")");
-      break;
-    case Event::kKeptName: {
-      ++kept_;
-      const char last = path[std::strlen(path) - 1];
-      Put("kept: ");
-      PutPath(path);
-      Put(last == '.' || last == ' '
-              ? " (its name ends in \".\" or a space, which Windows drops)"
-              : " (its name holds \"~\" and may be the short name of another installed file)");
-      break;
-    }
-    case Event::kUnspelled:
-      ++kept_;
-      Put("kept: ");
-      PutPath(path);
-      Put(" (its name holds U+FFFD, shown for what the system cannot spell, or \"\\\", which a "
-          "path reads as a separator)");
-      break;
-    case Event::kStillThere:
-      ++kept_;
-      Put("kept: ");
-      PutPath(path);
-      Put(" (still here after the walk: a second link to the file it replaced, which a rename "
-          "leaves, or a file made during the walk)");
-      break;
-    case Event::kKeptLink:
-      ++kept_;
-      Put("kept: ");
-      PutPath(path);
-      Put(" (a link that leads to the file it would replace, or to nothing)");
-      break;
-    case Event::kNameTooLong:
-      ++kept_;
-      Put("kept: a member of ");
-      PutPath(path);
-      Put(" (its name fills the whole name field, with no room for a terminator)");
-      break;
-    case Event::kNotEntered:
-    case Event::kNotEnteredInstalled:
-      ++kept_;
-      Put("not entered: ");
-      PutPath(path);
-      Put(event == Event::kNotEntered
-              ? " (a linked directory that may lead back into the tree being walked)"
-              : " (a linked or mounted directory that may lie inside the installation directory, "
-                "or hold it)");
-      break;
-    case Event::kNoMemory:
+    case Tally::kNotMoved:
       ++not_moved_;
-      Put("skipped: ");
-      PutPath(path);
-      Put(&kPathSeparator, 1);
-      PutPath(other);
-      Put(" (no memory for its path)");
       break;
-    case Event::kNoRoom:
+    case Tally::kKept:
+      ++kept_;
+      break;
+    case Tally::kLeft:
       ++left_;
-      Put("skipped: ");
-      PutPath(path);
-      Put(" (its path leaves no room for the search pattern)");
       break;
-    case Event::kNotListed:
-      // A directory that is not there is not left behind.
-      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) ++left_;
-      Put("not listed: ");
-      PutPath(path);
-      PutError(error);
+    case Tally::kNone:
       break;
-    case Event::kListEnded:
-      Put("listing ended early: ");
-      PutPath(path);
-      PutError(error);
-      break;
-    case Event::kRemoved:
-      Put("removed: ");
-      PutPath(path);
-      break;
-    case Event::kLeft:
-      ++left_;
-      Put("left: ");
-      PutPath(path);
-      PutError(error);
-      break;
-    case Event::kVolumeFlushed:
-      Put("flushed: the volume of ");
-      PutPath(path);
-      Put(", in ");
-      PutSeconds(number);
-      break;
-    case Event::kVolumeNotFlushed:
-      Put("not flushed, so each file is flushed before its rename: the volume of ");
-      PutPath(path);
-      PutError(error);
-      break;
-    case Event::kVolumeNotFlushedAfter:
-      Put("not flushed after the last rename: the volume of ");
-      PutPath(path);
-      PutError(error);
-      break;
-    case Event::kNotFlushed:
-      Put("not flushed: ");
-      PutPath(path);
-      PutError(error);
-      break;
-    default:
-      return;
+  }
+  for (const char* text = words.text; *text != '\0'; ++text) {
+    const char* plain = text;
+    while (*text != '\0' && *text != '%') ++text;
+    Put(plain, static_cast<std::size_t>(text - plain));
+    if (*text == '\0') break;
+    switch (*++text) {
+      case 'p':
+        PutPath(path);
+        break;
+      case 'o':
+        PutPath(other);
+        break;
+      case '/':
+        Put(&kPathSeparator, 1);
+        break;
+      case 'w':
+        PutNumber(walks_);
+        break;
+      case 't':  // Tenths of a second.
+        PutNumber(number / 1000);
+        Put(".");
+        PutNumber(number % 1000 / 100);
+        break;
+      case 's':
+        PutSeconds(number);
+        break;
+      case 'e':
+        PutError(error);
+        break;
+    }
   }
   EndLine();
   SetLastError(error);

@@ -20,17 +20,18 @@ enum class Event {
   kUnterminated,  // The value fills the whole buffer without a terminator.
   kUnspellable,   // The path holds U+FFFD, shown for a character the system could not spell.
   // The walks.
-  kWalk,        // A walk of the directory `path` into `other` begins.
-  kWaiting,     // `number` milliseconds pass before the next walk, since a file was held.
-  kMoved,       // The file `path` was moved onto `other`.
-  kCopied,      // The file `path` was copied across volumes onto `other`, then deleted.
-  kNotMoved,    // The file `path` was not moved onto `other`: error.
-  kInBoth,      // The file `path` was copied across volumes onto `other` but not deleted: error.
-  kKeptDot,     // The member `other` of the directory `path` stays: its name begins with ".".
-  kKeptName,    // `path` stays: the system would not address its name faithfully.
-  kUnspelled,   // `path` stays: its name holds U+FFFD or "\", which no path spells faithfully.
-  kStillThere,  // The file `path` is still there after the walk of its directory.
-  kNotEntered,  // The linked directory `path` was not entered: it may lead back into the walk.
+  kWalk,           // A walk of the directory `path` into `other` begins.
+  kWaiting,        // `number` milliseconds pass before the next walk, since a file was held.
+  kMoved,          // The file `path` was moved onto `other`.
+  kCopied,         // The file `path` was copied across volumes onto `other`, then deleted.
+  kNotMoved,       // The file `path` was not moved onto `other`: error.
+  kInBoth,         // The file `path` was copied across volumes onto `other` but not deleted: error.
+  kKeptDot,        // The member `other` of the directory `path` stays: its name begins with ".".
+  kKeptNameEnd,    // `path` stays: its name ends in "." or a space, which Windows drops.
+  kKeptShortName,  // `path` stays: its name holds "~" and may be another file's short name.
+  kUnspelled,      // `path` stays: its name holds U+FFFD or "\", which no path spells faithfully.
+  kStillThere,     // The file `path` is still there after the walk of its directory.
+  kNotEntered,     // The linked directory `path` was not entered: it may lead back into the walk.
   kNotEnteredInstalled,  // The linked directory `path` was not entered: it may lie inside the
                          // installation directory, or hold it.
   kKeptLink,     // The link `path` stays: it leads to the file it would replace, or to nothing.
@@ -48,6 +49,8 @@ enum class Event {
   kVolumeNotFlushedAfter,  // The volume of `path` was not flushed after the last rename: error.
   kNotFlushed,             // The file `path` was not flushed, before or by its rename: error.
 };
+// How many events there are: the log has words for each.
+inline constexpr std::size_t kEventCount = static_cast<std::size_t>(Event::kNotFlushed) + 1;
 
 // The log's file and a buffer of 64 KiB for it: each full buffer is one write, and Close
 // writes the rest, so memory stays flat however large the tree. If the file cannot be opened

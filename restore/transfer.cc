@@ -203,13 +203,17 @@ bool MayBeInstalled(const char* path, const char* installation, bool unknown = t
   return LiesWithin(path, root, unknown) || LiesWithin(installation, target, unknown);
 }
 
-// True when the names the system would address by `name` may not be `name` itself: Windows
-// drops a trailing dot or space from a path's last element (so "lib." reaches "lib"), and
-// resolves a short name like "LONGFI~1.TXT" to whichever file it belongs to. `to` is the
-// destination; only a name holding "~" costs a look-up of it.
-bool Unfaithful(const char* name, const char* to) {
-  const std::size_t length = std::strlen(name);
-  if (name[length - 1] == '.' || name[length - 1] == ' ') return true;
+// True when Windows would address `name` by another: it drops a trailing dot or space from a
+// path's last element, so "lib." reaches "lib".
+bool EndsUnfaithfully(const char* name) {
+  const char last = name[std::strlen(name) - 1];
+  return last == '.' || last == ' ';
+}
+
+// True when `name` holds "~" and `to`, its destination, may resolve to a file of another long
+// name: a short name like "LONGFI~1.TXT" reaches whichever file it belongs to. Only a name
+// holding "~" costs a look-up.
+bool MayBeShortName(const char* name, const char* to) {
   if (std::strchr(name, '~') == nullptr) return false;
   WIN32_FIND_DATAA found;
   const unique_hfind find(FindFirstFileA(to, &found));
@@ -431,7 +435,10 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
   if (HoldsReplacementCharacter(entry.cFileName) || std::strchr(entry.cFileName, '\\') != nullptr) {
     return Note(walker.log, Event::kUnspelled, from.get());
   }
-  if (Unfaithful(entry.cFileName, to.get())) return Note(walker.log, Event::kKeptName, from.get());
+  if (EndsUnfaithfully(entry.cFileName)) return Note(walker.log, Event::kKeptNameEnd, from.get());
+  if (MayBeShortName(entry.cFileName, to.get())) {
+    return Note(walker.log, Event::kKeptShortName, from.get());
+  }
   if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
     // Links to directories are walked, but never back into the tree being walked, nor twice into
     // one directory. Only a link costs the check, so a tree without links makes no call for it.
