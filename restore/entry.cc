@@ -5,6 +5,7 @@
 #include "platform/resource.h"
 #include "restore/durable.h"
 #include "restore/log.h"
+#include "restore/names.h"
 #include "restore/transfer.h"
 
 namespace {

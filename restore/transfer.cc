@@ -6,6 +6,7 @@
 #include "platform/win32.h"
 #include "restore/durable.h"
 #include "restore/log.h"
+#include "restore/names.h"
 
 namespace {
 
@@ -121,13 +122,6 @@ unique_heap_str JoinPath(const char* directory, const char* name) {
   return path;
 }
 
-bool EqualNoCase(const char* a, const char* b) {
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
-  for (; *a && lower(*a) == lower(*b); ++a, ++b) {
-  }
-  return lower(*a) == lower(*b);
-}
-
 // Opens `path` (a link is followed) only to learn what the system holds of it. Fails for a
 // missing path.
 bool InformationOf(const char* path, BY_HANDLE_FILE_INFORMATION* information) {
@@ -201,27 +195,6 @@ bool MayBeInstalled(const char* path, const char* installation, bool unknown = t
   BY_HANDLE_FILE_INFORMATION target, root;
   if (!InformationOf(path, &target) || !InformationOf(installation, &root)) return unknown;
   return LiesWithin(path, root, unknown) || LiesWithin(installation, target, unknown);
-}
-
-// True when Windows would address `name` by another: it drops a trailing dot or space from a
-// path's last element, so "lib." reaches "lib".
-bool EndsUnfaithfully(const char* name) {
-  const char last = name[std::strlen(name) - 1];
-  return last == '.' || last == ' ';
-}
-
-// True when `name` holds "~" and `to`, its destination, may resolve to a file of another long
-// name: a short name like "LONGFI~1.TXT" reaches whichever file it belongs to. Only a name
-// holding "~" costs a look-up.
-bool MayBeShortName(const char* name, const char* to) {
-  if (std::strchr(name, '~') == nullptr) return false;
-  WIN32_FIND_DATAA found;
-  const unique_hfind find(FindFirstFileA(to, &found));
-  if (!find) {
-    const DWORD error = GetLastError();
-    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
-  }
-  return !EqualNoCase(found.cFileName, name);
 }
 
 // True unless `from` and `to` are known to be two files, or `to` does not exist: a link to the
@@ -429,12 +402,7 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
   if (!from) return Note(walker.log, Event::kNoMemory, level.source, entry.cFileName);
   const unique_heap_str to = JoinPath(destination, entry.cFileName);
   if (!to) return Note(walker.log, Event::kNoMemory, level.source, entry.cFileName);
-  // The enumeration gives U+FFFD for what it cannot spell (bytes that are not UTF-8 under Wine,
-  // an unpaired surrogate on NTFS), and Wine lists a Linux name holding "\" as it is ("z\..\x"
-  // would reach outside both trees): the path built from either names another file, or none.
-  if (HoldsReplacementCharacter(entry.cFileName) || std::strchr(entry.cFileName, '\\') != nullptr) {
-    return Note(walker.log, Event::kUnspelled, from.get());
-  }
+  if (Unspelled(entry.cFileName)) return Note(walker.log, Event::kUnspelled, from.get());
   if (EndsUnfaithfully(entry.cFileName)) return Note(walker.log, Event::kKeptNameEnd, from.get());
   if (MayBeShortName(entry.cFileName, to.get())) {
     return Note(walker.log, Event::kKeptShortName, from.get());

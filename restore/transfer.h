@@ -1,15 +1,8 @@
 // The transfer of a backup tree into an installed tree.
 #pragma once
 
-#include <cstring>
-
 class Durability;
 class Log;
-
-// True when `text` holds U+FFFD, which the system shows for what it cannot spell.
-inline bool HoldsReplacementCharacter(const char* text) {
-  return std::strstr(text, "\xEF\xBF\xBD") != nullptr;
-}
 
 // What one walk met that its caller may act on.
 struct WalkResult {
