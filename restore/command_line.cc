@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/win32.h"
+
 namespace {
 
 bool IsSpace(char c) {
@@ -62,4 +64,49 @@ const char* SkipProgramName(const char* line) {
   }
   while (IsSpace(*line)) ++line;
   return line;
+}
+
+namespace {
+
+constexpr char kDefaultName[] = "restore-backup.log";
+constexpr char kSwitch[] = "/log";
+constexpr std::size_t kSwitchLength = sizeof kSwitch - 1;
+
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// True when `argument` begins with the log switch, in any case, followed by its end or "=".
+bool IsLogSwitch(const char* argument) {
+  for (std::size_t i = 0; i < kSwitchLength; ++i) {
+    if (Lower(argument[i]) != kSwitch[i]) return false;
+  }
+  return argument[kSwitchLength] == '\0' || argument[kSwitchLength] == '=';
+}
+
+}  // namespace
+
+bool LogPath(const char* command_line, char (&path)[MAX_PATH]) {
+  // Room for the switch, "=" and the longest path that fits, so that a longer one shows.
+  char argument[kSwitchLength + 1 + MAX_PATH];
+  std::size_t length = 0;
+  bool found = false;
+  for (const char* rest = command_line;
+       (rest = NextArgument(rest, argument, sizeof argument, &length)) != nullptr;) {
+    if (!IsLogSwitch(argument)) continue;
+    found = true;
+    if (length >= sizeof argument) {
+      path[0] = '\0';  // Too long: no log, rather than one in some other file.
+    } else if (length == kSwitchLength) {
+      const DWORD directory = GetTempPathA(MAX_PATH, path);
+      if (directory == 0 || directory + sizeof kDefaultName > MAX_PATH) {
+        path[0] = '\0';
+      } else {
+        std::memcpy(path + directory, kDefaultName, sizeof kDefaultName);
+      }
+    } else {
+      std::memcpy(path, argument + kSwitchLength + 1, length - kSwitchLength);
+    }
+  }
+  return found && path[0] != '\0';
 }

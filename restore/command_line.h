@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+#include "platform/win32.h"
+
 // Reads the first argument of `line`, a command line without the program's name, by the rules
 // of CommandLineToArgvW. Spaces and tabs outside quotes separate arguments. A double quote
 // opens quoting, or closes it; inside quoting, two double quotes in a row stand for one
@@ -24,3 +26,10 @@ const char* NextArgument(const char* line, char* argument, std::size_t size, std
 // all, and an argument may follow it with no space ("C:\x\p.exe"/LOG is the name, then /LOG);
 // any other runs to the first space or tab. nullptr for nullptr.
 const char* SkipProgramName(const char* line);
+
+// Finds the log switch on `command_line` (a command line without the program's name, split as
+// NextArgument splits it; nullptr for none): "/LOG=path", or "/LOG" alone for
+// restore-backup.log in the system's temporary directory, in any case; the last one counts.
+// Writes the path of the log it asks for into `path` and returns true; returns false when there
+// is no switch, or its path is empty or longer than MAX_PATH - 1.
+bool LogPath(const char* command_line, char (&path)[MAX_PATH]);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/resource.h"
+#include "restore/command_line.h"
 #include "restore/durable.h"
 #include "restore/log.h"
 #include "restore/names.h"

@@ -107,10 +107,3 @@ inline void Note(Log* log, Event event, const char* path, const char* other = nu
                  DWORD number = 0) {
   if (log != nullptr) log->Note(event, path, other, number);
 }
-
-// Finds the log switch on `command_line` (a command line without the program's name, split as
-// NextArgument splits it; nullptr for none): "/LOG=path", or "/LOG" alone for
-// restore-backup.log in the system's temporary directory, in any case; the last one counts.
-// Writes the path of the log it asks for into `path` and returns true; returns false when there
-// is no switch, or its path is empty or longer than MAX_PATH - 1.
-bool LogPath(const char* command_line, char (&path)[MAX_PATH]);

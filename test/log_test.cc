@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "restore/command_line.h"
 #include "restore/log.h"
 #include "restore/transfer.h"
 #include "test/log_lines.h"
