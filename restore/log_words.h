@@ -80,7 +80,6 @@ static_assert(InEventOrder() && sizeof kWords / sizeof *kWords == kEventCount);
 
 // The names of the registry's value types, by number.
 inline constexpr const char* kTypeNames[] = {
-
     "REG_NONE",
     "REG_SZ",
     "REG_EXPAND_SZ",
