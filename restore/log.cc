@@ -61,6 +61,8 @@ void Log::Close() {
   PutSeconds(elapsed);
   EndLine();
   Flush();
+  // On disk before the program returns, as the restore it tells of is.
+  if (file_) FlushFileBuffers(file_.get());
   file_.reset();
 }
 

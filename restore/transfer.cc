@@ -204,6 +204,12 @@ WalkResult MoveTree(const char* source, const char* destination, Log* log, Durab
   const DWORD attributes = GetFileAttributesA(source);
   const bool linked =
       attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  // A linked source gets the check a nested link gets: one that leads into the installation, or
+  // to a directory above it, would move installed files over one another.
+  if (linked && MayBeInstalled(source, destination)) {
+    Note(log, Event::kNotEnteredInstalled, source);
+    return walker.result;
+  }
   Walk(source, destination, nullptr, linked, walker);
   return walker.result;
 }

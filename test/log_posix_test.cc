@@ -350,8 +350,8 @@ struct PosixEventCase {
   const char* backup_after;
   const char* install_after;
   const char* logged;
-  // "backup" is a link to the directory "real", which holds the backup column's tree.
-  bool backup_linked = false;
+  // "backup" is a link to this directory, which holds the backup column's tree (nullptr: none).
+  const char* backup_link = nullptr;
 };
 
 // A directory name that puts a full path below the test root past MAX_PATH, while the paths
@@ -371,7 +371,12 @@ const PosixEventCase kPosixEventCases[] = {
      "not-entered-installed:all not-entered-installed:lib left::145"},
     // A backup reached through a link is not the backup's own: nothing of it is removed.
     {"BackupIsALink", "a=new d/b=new", "a=old d/", false, FaultPoint::kCount, 0, "d/",
-     "a=new d/b=new", "flushed: moved:a moved:d/b flushed-install:", true},
+     "a=new d/b=new", "flushed: moved:a moved:d/b flushed-install:", "real"},
+    // A backup that is itself a link into the installation: nothing of it is walked, where each
+    // file would replace the installed one of its name a level up.
+    {"BackupIsALinkIntoTheInstallation", "", "core.dll=installed lib/core.dll=lib", false,
+     FaultPoint::kCount, 0, "core.dll=lib", "core.dll=installed lib/core.dll=lib",
+     "not-entered-installed:", "install/lib"},
     // A second link to the installed file: the rename does nothing and succeeds.
     {"HardLinkToTheInstalledFile", "a=new", "a=>backup/a", false, FaultPoint::kCount, 0, "a=new",
      "a=new", "flushed: moved:a still:a left::145 flushed-install:"},
@@ -416,8 +421,8 @@ class PosixEventTable : public InTempRoot, public ::testing::WithParamInterface<
 
 TEST_P(PosixEventTable, LeavesExpectedTreesAndLog) {
   const PosixEventCase& c = GetParam();
-  MakeTree(c.backup_linked ? "real" : "backup", c.backup);
-  if (c.backup_linked) MakeTree(".", "backup->real");
+  MakeTree(c.backup_link ? c.backup_link : "backup", c.backup);
+  if (c.backup_link) MakeTree(".", std::string("backup->") + c.backup_link);
   MakeTree("install", c.install);
   {
     Log log;
