@@ -5,6 +5,7 @@
 #include "platform/resource.h"
 #include "restore/command_line.h"
 #include "restore/durable.h"
+#include "restore/identity.h"
 #include "restore/log.h"
 #include "restore/names.h"
 #include "restore/transfer.h"
@@ -70,6 +71,18 @@ bool MayLieWithin(const char* path, const char* directory) {
   return true;
 }
 
+// True unless the open log `log` at `path` is known to be a file of its own outside `directory`:
+// a second link to it, or a route to it through a link, a short name or another spelling of
+// `directory`, would write the log into a file of the backup or an installed one.
+bool MayShare(const Log& log, const char* path, const char* directory) {
+  BY_HANDLE_FILE_INFORMATION file, root;
+  if (!GetFileInformationByHandle(log.file(), &file) || file.nNumberOfLinks != 1) return true;
+  if (!InformationOf(directory, &root)) {
+    return GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND;
+  }
+  return LiesWithin(path, root, true);
+}
+
 // Looks the installation directory up and moves the backup into it. Keeps the log at `log_path`
 // (nullptr: none) in `log`, unless it would lie inside the backup or the installation: there it
 // would be one of the files moved, or be written into an installed one.
@@ -84,11 +97,18 @@ void Restore(const char* log_path, const char* command_line, Log& log) {
   const Event outcome =
       status != ERROR_SUCCESS ? Event::kNoKey : ReadRegistration(key.get(), directory, &number);
   const bool found = outcome == Event::kFound;
-  Log* const kept = log_path != nullptr && !MayLieWithin(log_path, kBackupDirectory) &&
-                            !(found && MayLieWithin(log_path, directory)) &&
-                            log.Open(log_path, command_line)
-                        ? &log
-                        : nullptr;
+  // The path's text refuses most such logs before a file is made; what the opened file is
+  // refuses the rest.
+  Log* kept = nullptr;
+  if (log_path != nullptr && !MayLieWithin(log_path, kBackupDirectory) &&
+      !(found && MayLieWithin(log_path, directory)) && log.Open(log_path, command_line)) {
+    if (MayShare(log, log_path, kBackupDirectory) ||
+        (found && MayShare(log, log_path, directory))) {
+      log.Abandon();
+    } else {
+      kept = &log;
+    }
+  }
   Registered(kept, outcome, number, found ? directory : nullptr);
   if (!found) return;
   // Each walk finishes what an earlier one left; only a held file is worth another. The

@@ -18,10 +18,12 @@ const char* Plural(unsigned long count, const char* one, const char* many) {
 }  // namespace
 
 bool Log::Open(const char* path, const char* command_line) {
+  const bool existed = GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
   // Append access alone: every write lands at the end, after what earlier runs wrote.
   file_.reset(CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) return false;
+  path_ = existed ? nullptr : path;
   start_ = GetTickCount64();
   SYSTEMTIME now;
   GetLocalTime(&now);
@@ -64,6 +66,12 @@ void Log::Close() {
   // On disk before the program returns, as the restore it tells of is.
   if (file_) FlushFileBuffers(file_.get());
   file_.reset();
+}
+
+void Log::Abandon() {
+  file_.reset();
+  used_ = 0;
+  if (path_ != nullptr) DeleteFileA(path_);
 }
 
 void Log::Note(Event event, const char* path, const char* other, DWORD number) {

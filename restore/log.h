@@ -70,6 +70,10 @@ class Log {
   // Writes the last line (the counts, and the time since Open), then the rest of the buffer,
   // and closes the file. Does nothing when the log is off.
   void Close();
+  // The open file, for the caller to learn what it is.
+  HANDLE file() const { return file_.get(); }
+  // Closes the file with nothing written, and removes it if Open made it: the log is off.
+  void Abandon();
 
   // Records `event`, as the Event it is describes `path`, `other` and `number`.
   void Note(Event event, const char* path, const char* other, DWORD number);
@@ -91,6 +95,7 @@ class Log {
   void Flush();
 
   unique_hfile file_;
+  const char* path_ = nullptr;  // Set when Open made the file.
   ULONGLONG start_ = 0;
   unsigned walks_ = 0;
   // Files moved over all walks; what stayed behind in the last walk.

@@ -280,25 +280,37 @@ TEST_F(ProgramLog, AloneWritesToTheTemporaryDirectory) {
 
 // A log that cannot be opened is not kept, and nothing else is written in its place; nor is one
 // inside the backup (it would be moved as one of its files) or the installation (it would be
-// written into an installed file).
+// written into an installed file), however its path reaches there: a second link to a file, or a
+// link to a directory. Each row: the command line, and what "log dir" holds before and after.
 TEST_F(ProgramLog, UnusablePathKeepsNoLog) {
-  MakeTree("log dir", "");
-  for (const std::string& command_line :
-       {"/LOG=\"" + Join(root_, "missing dir/x.log") + "\"",
-        "/LOG=\"" + Join(root_, "log dir") + "\"", std::string("/LOG="),
-        "/LOG=" + Join("backup", "restore.log"),
-        "/LOG=\"" + Join(root_, "log dir/../install/unins000.exe") + "\""}) {
-    SCOPED_TRACE(command_line);
-    support::RemoveTree("backup");
-    support::RemoveTree("install");
+  struct Row {
+    std::string command_line, log_dir, log_dir_after;
+  };
+  std::vector<Row> rows = {
+      {"/LOG=\"" + Join(root_, "missing dir/x.log") + "\"", "", ""},
+      {"/LOG=\"" + Join(root_, "log dir") + "\"", "", ""},
+      {std::string("/LOG="), "", ""},
+      {"/LOG=" + Join("backup", "restore.log"), "", ""},
+      {"/LOG=\"" + Join(root_, "log dir/../install/unins000.exe") + "\"", "", ""},
+      {"/LOG=\"" + Join(root_, "log dir/hard.log") + "\"", "hard.log=>backup/app.exe",
+       "hard.log=new"}};
+  if (support::kSymbolicLinks) {
+    rows.push_back({"/LOG=\"" + Join(root_, "log dir/in/restore.log") + "\"", "in->../install",
+                    "in->../install"});
+    rows.push_back({"/LOG=\"" + Join(root_, "log dir/in/restore.log") + "\"", "in->../backup",
+                    "in->../backup"});
+  }
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.command_line + " " + row.log_dir);
+    for (const char* tree : {"backup", "install", "log dir"}) support::RemoveTree(tree);
     MakeTree("backup", "app.exe=new lib/a.dll=new lib/new.dll=1 .hidden=h");
     MakeTree("install", "app.exe=old lib/a.dll=old unins000.exe=u");
-    Run(command_line);
-    ExpectNothingElse("log dir/");
+    MakeTree("log dir", row.log_dir);
+    Run(row.command_line);
+    ExpectNothingElse(row.log_dir_after.empty() ? "log dir/" : "log dir/" + row.log_dir_after);
   }
 }
 
-// A second run appends its own lines after the first run's.
 TEST_F(ProgramLog, SecondRunAppends) {
   const std::string path = Join(root_, "run log.txt");
   const std::string command_line = "/LOG=\"" + path + "\"";

@@ -76,6 +76,8 @@ Run RunProgram(const std::string& directory, const std::string& arguments = "");
 // on a tmpfs of their own, a mount that is no drive, so no volume is found (error 4390) and each
 // file is flushed before its rename instead.
 extern const char* const kFlushedBefore;
+// Whether the suite can make symbolic links: Wine 8 cannot.
+extern const bool kSymbolicLinks;
 extern const char* const kFlushedAfter;
 
 }  // namespace support

@@ -118,6 +118,7 @@ std::string OtherFileSystem(const std::string& near) {
 }
 
 const char* const kFlushedBefore = "flushed:";
+const bool kSymbolicLinks = true;
 const char* const kFlushedAfter = "flushed-install:";
 
 }  // namespace support

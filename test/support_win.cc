@@ -68,6 +68,7 @@ Run RunProgram(const std::string& directory, const std::string& arguments) {
 }
 
 const char* const kFlushedBefore = "volume-not-flushed-install::4390";
+const bool kSymbolicLinks = false;
 const char* const kFlushedAfter = "";
 
 }  // namespace support
