@@ -15,12 +15,18 @@ constexpr char kTemporaryPrefix[] = "~rb";
 // How many names a cross-volume move tries for its temporary copy before it gives up on the file.
 constexpr int kTemporaryTries = 64;
 
-// Makes a new empty file ~rbXXXX.tmp in `directory` (`length` bytes) and writes its path to
-// `temporary`. Tries kTemporaryTries numbers from `names`' next one, so that a directory full of
-// such names (a hostile tree, or many killed runs) costs a few calls a file, not 65,536; the file
-// then stays in the backup, with the error.
-bool MakeTemporary(const char* directory, std::size_t length, char (&temporary)[MAX_PATH],
-                   TemporaryNames& names) {
+}  // namespace
+
+// Tries kTemporaryTries numbers from `names`' next one, so that a directory full of such names (a
+// hostile tree, or many killed runs) costs a few calls a file, not 65,536; the file then stays in
+// the backup, with the error.
+bool MakeTemporary(const char* to, char (&temporary)[MAX_PATH], TemporaryNames& names) {
+  const char* last = std::strrchr(to, kPathSeparator);
+  const std::size_t length = last != nullptr ? static_cast<std::size_t>(last - to) : 0;
+  if (length == 0) {
+    SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
   constexpr std::size_t kNameLength = sizeof kTemporaryPrefix - 1 + 4 + 4;  // "XXXX" ".tmp"
   if (length + 1 + kNameLength >= MAX_PATH) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
@@ -30,7 +36,7 @@ bool MakeTemporary(const char* directory, std::size_t length, char (&temporary)[
     names.next = static_cast<unsigned>(GetTickCount64());
     names.numbered = true;
   }
-  std::memcpy(temporary, directory, length);
+  std::memcpy(temporary, to, length);
   char* name = temporary + length;
   *name++ = kPathSeparator;
   std::memcpy(name, kTemporaryPrefix, sizeof kTemporaryPrefix - 1);
@@ -51,15 +57,12 @@ bool MakeTemporary(const char* directory, std::size_t length, char (&temporary)[
   return false;
 }
 
-// Removes a temporary copy that could not be placed, keeping the error that stopped it.
 void Discard(const char* temporary, bool read_only) {
   const DWORD error = GetLastError();
   if (read_only) SetFileAttributesA(temporary, FILE_ATTRIBUTE_NORMAL);
   DeleteFileA(temporary);
   SetLastError(error);
 }
-
-}  // namespace
 
 bool Rename(const char* from, const char* to, DWORD flags, Log* log) {
   if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | flags)) return true;
@@ -82,26 +85,22 @@ bool MoveAcrossVolumes(const char* from, const char* to, DWORD attributes, bool*
   if (MayBeOneFile(from, to, &current)) return false;
   attributes |= current & FILE_ATTRIBUTE_READONLY;
 
-  const char* last = std::strrchr(to, kPathSeparator);
-  const std::size_t directory_length = static_cast<std::size_t>(last - to);
   char temporary[MAX_PATH];
-  if (directory_length == 0 || !MakeTemporary(to, directory_length, temporary, names)) {
-    return false;
-  }
+  if (!MakeTemporary(to, temporary, names)) return false;
 
   // The copy takes the source's attributes. Windows will not open a read-only file for writing,
   // so the attribute is off while the copy is flushed (Wine as root opens it all the same).
   const bool read_only = attributes & FILE_ATTRIBUTE_READONLY;
   if (!CopyFileA(from, temporary, FALSE) ||
       (read_only && !SetFileAttributesA(temporary, attributes & ~FILE_ATTRIBUTE_READONLY))) {
-    Discard(temporary, false);
+    Discard(temporary);
     return false;
   }
   {
     const unique_hfile copy(
         CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!copy || !FlushFileBuffers(copy.get())) {
-      Discard(temporary, false);
+      Discard(temporary);
       return false;
     }
   }

@@ -13,6 +13,14 @@ struct TemporaryNames {
   unsigned next = 0;
 };
 
+// Makes a new empty file ~rbXXXX.tmp beside `to` (in its directory) and writes its path to
+// `temporary`, its number taken from `names`. False, with the error, when no name is free.
+bool MakeTemporary(const char* to, char (&temporary)[MAX_PATH], TemporaryNames& names);
+
+// Removes the temporary file `temporary`, clearing its read-only attribute first when
+// `read_only`, and keeps the thread's last error.
+void Discard(const char* temporary, bool read_only = false);
+
 // Renames the file `from` over `to` with `flags` added to MOVEFILE_REPLACE_EXISTING. True when
 // the name moved, even if the write-through that the flags ask for failed after it: that is
 // noted in `log` for what it is, since reporting the file as not moved would copy it again.

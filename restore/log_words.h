@@ -53,6 +53,8 @@ inline constexpr Words kWords[] = {
      "directory, or hold it)"},
     {Event::kKeptLink, Tally::kKept,
      "kept: %p (a link that leads to the file it would replace, or to nothing)"},
+    {Event::kKeptLinkElsewhere, Tally::kKept,
+     "kept: %p (a link that would lead elsewhere, or to nothing, from where it would land)"},
     {Event::kNameTooLong, Tally::kKept,
      "kept: a member of %p (its name fills the whole name field, with no room for a terminator)"},
     {Event::kNoMemory, Tally::kNotMoved, "skipped: %p%/%o (no memory for its path)"},

@@ -89,6 +89,36 @@ void MoveOneFile(const Level& level, const char* from, const char* to, DWORD att
   Note(walker.log, copied ? Event::kInBoth : Event::kNotMoved, from, to);
 }
 
+// Moves the link `from` onto `to` where it leads to the same file from there: a relative link
+// may lead elsewhere, or nowhere, from another directory, and would replace the installed file
+// with a dangling link. It is renamed beside `to` first, where it leads as it would from `to`.
+void MoveLink(const Level& level, const char* from, const char* to, DWORD attributes,
+              Walker& walker) {
+  Identity target, landed;
+  char temporary[MAX_PATH];
+  if (!IdentityOf(from, &target) || !MakeTemporary(to, temporary, walker.temporary)) {
+    return Note(walker.log, Event::kNotMoved, from, to);
+  }
+  const DWORD flags = walker.durable != nullptr ? walker.durable->BeforeRename(from) : 0;
+  if (!Rename(from, temporary, flags, walker.log)) {
+    // Another volume, or any other reason: the move of a file says what becomes of it.
+    Discard(temporary);
+    return MoveOneFile(level, from, to, attributes, walker);
+  }
+  const bool leads_there = IdentityOf(temporary, &landed) && landed == target;
+  if (leads_there && Rename(temporary, to, flags, walker.log)) {
+    return Note(walker.log, Event::kMoved, from, to);
+  }
+  const DWORD error = GetLastError();
+  if (!MoveFileExA(temporary, from, 0)) {
+    return Note(walker.log, Event::kNotMoved, temporary, from);
+  }
+  SetLastError(error);
+  if (!leads_there) return Note(walker.log, Event::kKeptLinkElsewhere, from);
+  if (HeldBy(error, to)) walker.result.held = true;
+  Note(walker.log, Event::kNotMoved, from, to);
+}
+
 void Walk(const char* source, const char* destination, const Level* up, bool linked,
           Walker& walker);
 
@@ -130,10 +160,10 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
     return;
   }
   // A link is moved as itself, so one that leads to its own destination would replace the file
-  // it leads to. Only a link costs the check.
-  if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-      MayBeOneFile(from.get(), to.get())) {
-    return Note(walker.log, Event::kKeptLink, from.get());
+  // it leads to. Only a link costs the checks.
+  if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    if (MayBeOneFile(from.get(), to.get())) return Note(walker.log, Event::kKeptLink, from.get());
+    return MoveLink(level, from.get(), to.get(), entry.dwFileAttributes, walker);
   }
   MoveOneFile(level, from.get(), to.get(), entry.dwFileAttributes, walker);
 }

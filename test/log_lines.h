@@ -96,6 +96,10 @@ inline std::vector<std::string> Expected(std::string_view tokens,
           "kept: " + from +
           " (its name holds U+FFFD, shown for what the system cannot spell, or \"\\\", which a "
           "path reads as a separator)");
+    } else if (kind == "kept-link-elsewhere") {
+      lines.push_back(
+          "kept: " + from +
+          " (a link that would lead elsewhere, or to nothing, from where it would land)");
     } else if (kind == "not-entered") {
       lines.push_back("not entered: " + from +
                       " (a linked directory that may lead back into the tree being walked)");

@@ -380,6 +380,14 @@ const PosixEventCase kPosixEventCases[] = {
     // A second link to the installed file: the rename does nothing and succeeds.
     {"HardLinkToTheInstalledFile", "a=new", "a=>backup/a", false, FaultPoint::kCount, 0, "a=new",
      "a=new", "flushed: moved:a still:a left::145 flushed-install:"},
+    // A relative link to a file leads elsewhere from the installation: it stays. One that leads to
+    // the same file from both places is moved.
+    {"RelativeLinksToFiles",
+     "app.dll->.store/app.dll .store/app.dll=new same->../shared/x "
+     "../shared/x=s",
+     "app.dll=old same=old", false, FaultPoint::kCount, 0,
+     ".store/app.dll=new app.dll->.store/app.dll", "app.dll=old same->../shared/x",
+     "flushed: kept-link-elsewhere:app.dll kept:.store moved:same left::145 flushed-install:"},
     {"NameEndingInADot", "lib.=1 ok=2", "", false, FaultPoint::kCount, 0, "lib.=1", "ok=2",
      "kept-name:lib. flushed: moved:ok left::145 flushed-install:"},
     {"AcrossVolumes", "a=new", "a=old", true, FaultPoint::kCount, 0, "-", "a=new",
