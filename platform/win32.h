@@ -308,3 +308,8 @@ int WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show
 // itself, whose flush syncs its whole file system. INVALID_HANDLE_VALUE, with the error, where
 // the volume cannot be opened; the caller then flushes each file instead. Close with CloseHandle.
 HANDLE OpenVolumeA(LPCSTR path);
+
+// Beyond Win32, on both systems: TRUE where the system is known to report a rename's
+// write-through, or a volume's flush, done without doing it. Wine does both (it is known by
+// wine_get_version in its ntdll); Windows and the POSIX layer keep their word.
+BOOL IgnoresWriteThrough();

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/resource.h"
+#include "restore/durable.h"
 #include "restore/identity.h"
 #include "restore/log.h"
 
@@ -108,6 +109,16 @@ bool MoveAcrossVolumes(const char* from, const char* to, DWORD attributes, bool*
       !Rename(temporary, to, MOVEFILE_WRITE_THROUGH, log)) {
     Discard(temporary, read_only);
     return false;
+  }
+  // Where the rename's write-through is ignored, the next flush on the source's volume could put
+  // the delete below on disk before the rename: a cut then finds the old file, and no backup.
+  if (IgnoresWriteThrough()) {
+    *std::strrchr(temporary, kPathSeparator) = '\0';
+    if (!FlushDirectory(temporary)) {
+      *copied = true;
+      Note(log, Event::kNotFlushed, to);
+      return false;
+    }
   }
 
   // A same-volume move ignores the read-only attribute, so this one does too; it comes back if

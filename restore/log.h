@@ -47,6 +47,7 @@ enum class Event {
   kVolumeFlushed,          // The volume of the directory `path` was flushed in `number` ms.
   kVolumeNotFlushed,       // The volume of `path` was not flushed before the first rename, so
                            // each file is flushed instead: error.
+  kVolumeFlushIgnored,     // The system is known to report a volume flush it does not make.
   kVolumeNotFlushedAfter,  // The volume of `path` was not flushed after the last rename: error.
   kNotFlushed,             // The file `path` was not flushed, before or by its rename: error.
 };

@@ -66,6 +66,9 @@ inline constexpr Words kWords[] = {
     {Event::kVolumeFlushed, Tally::kNone, "flushed: the volume of %p, in %s"},
     {Event::kVolumeNotFlushed, Tally::kNone,
      "not flushed, so each file is flushed before its rename: the volume of %p%e"},
+    {Event::kVolumeFlushIgnored, Tally::kNone,
+     "not flushed, so each file is flushed before its rename: the volume of %p (the system is "
+     "known to report a volume's flush that it does not make)"},
     {Event::kVolumeNotFlushedAfter, Tally::kNone,
      "not flushed after the last rename: the volume of %p%e"},
     {Event::kNotFlushed, Tally::kNone, "not flushed: %p%e"},

@@ -37,6 +37,8 @@ struct Level {
   // inside the installation directory, or hold it (a mount point, listed as a plain directory).
   mutable bool crossed = false;
   mutable bool installed = false;
+  // How the renames out of a directory reached through a link are put on disk.
+  mutable Durability::Reach reach = Durability::Reach::kUnknown;
 };
 
 // One walk: what it found that its caller may act on, the log it notes each outcome in (nullptr:
@@ -65,12 +67,28 @@ bool MayWalkAgain(const char* path, const Level& level, EnteredDirectories& ente
   return !entered.Add(target);
 }
 
+// Readies the rename of `from` (see Durability) into `*flags`. A file that could not be put on
+// disk stays, as if held, for the next walk: renamed, a cut could leave it installed empty.
+bool ReadyToRename(const Level& level, const char* from, const char* to, Walker& walker,
+                   DWORD* flags) {
+  *flags = 0;
+  if (walker.durable == nullptr ||
+      walker.durable->BeforeRename(from, level.linked ? level.source : nullptr, level.reach,
+                                   flags)) {
+    return true;
+  }
+  walker.result.held = true;
+  Note(walker.log, Event::kNotMoved, from, to);
+  return false;
+}
+
 // Moves the file `from` onto `to`. Notes in `walker` whether the move failed for a file held.
 void MoveOneFile(const Level& level, const char* from, const char* to, DWORD attributes,
                  Walker& walker) {
   // One call that replaces: a move that fails leaves the installed file as it was. Deleting it
   // first would lose it whenever the move then failed. No directory is ever made.
-  const DWORD flags = walker.durable != nullptr ? walker.durable->BeforeRename(from) : 0;
+  DWORD flags;
+  if (!ReadyToRename(level, from, to, walker, &flags)) return;
   if (Rename(from, to, flags, walker.log)) return Note(walker.log, Event::kMoved, from, to);
   bool copied = false;
   if (GetLastError() == ERROR_NOT_SAME_DEVICE) {
@@ -99,7 +117,8 @@ void MoveLink(const Level& level, const char* from, const char* to, DWORD attrib
   if (!IdentityOf(from, &target) || !MakeTemporary(to, temporary, walker.temporary)) {
     return Note(walker.log, Event::kNotMoved, from, to);
   }
-  const DWORD flags = walker.durable != nullptr ? walker.durable->BeforeRename(from) : 0;
+  DWORD flags;
+  if (!ReadyToRename(level, from, to, walker, &flags)) return Discard(temporary);
   if (!Rename(from, temporary, flags, walker.log)) {
     // Another volume, or any other reason: the move of a file says what becomes of it.
     Discard(temporary);

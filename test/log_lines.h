@@ -124,6 +124,10 @@ inline std::vector<std::string> Expected(std::string_view tokens,
     } else if (kind == "volume-not-flushed") {
       lines.push_back("not flushed, so each file is flushed before its rename: the volume of " +
                       from + error);
+    } else if (kind == "volume-ignored") {
+      lines.push_back("not flushed, so each file is flushed before its rename: the volume of " +
+                      from +
+                      " (the system is known to report a volume's flush that it does not make)");
     } else if (kind == "volume-not-flushed-install") {
       lines.push_back("not flushed, so each file is flushed before its rename: the volume of " +
                       install + error);

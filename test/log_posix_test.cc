@@ -352,6 +352,7 @@ struct PosixEventCase {
   const char* logged;
   // "backup" is a link to this directory, which holds the backup column's tree (nullptr: none).
   const char* backup_link = nullptr;
+  bool unopenable = false;  // No volume opens, so each file is flushed.
 };
 
 // A directory name that puts a full path below the test root past MAX_PATH, while the paths
@@ -397,14 +398,15 @@ const PosixEventCase kPosixEventCases[] = {
      LONG "/a=new", "flushed: copied:" LONG "/a removed:" LONG " removed: flushed-install:"},
     {"AcrossVolumesNotDeleted", "a=new", "a=old", true, FaultPoint::kDeleteFile, 1, "a=new",
      "a=new", "flushed: in-both:a:19 left::145 flushed-install:"},
-    // The restore goes on, each failure logged: the backup's volume, so each file is flushed
-    // instead, that flush, the write-through after each rename, which still moved the file, and
-    // the installation directory's flush after the last.
-    {"NoFlushSucceeds", "a=new d/b=new", "a=old d/", false, FaultPoint::kFlush, -1, "-",
-     "a=new d/b=new",
-     "volume-not-flushed::112 not-flushed:a:112 not-flushed-install:a:112 moved:a "
-     "not-flushed:d/b:112 not-flushed-install:d/b:112 moved:d/b removed:d removed: "
-     "not-flushed-install::112"},
+    // Each failure logged: the backup's volume, so each file is flushed instead; a file that
+    // will not flush stays, as if held; the directories' flushes after the last walk.
+    {"NoFlushSucceeds", "a=new d/b=new", "a=old d/", false, FaultPoint::kFlush, -1, "a=new d/b=new",
+     "a=old d/",
+     "volume-not-flushed::112 not-flushed:a:112 not-moved:a:112 not-flushed:d/b:112 "
+     "not-moved:d/b:112 left:d:145 left::145 not-flushed-install::112 not-flushed::112"},
+    // A file that will not flush through write access is flushed through read access.
+    {"FlushedThroughReadAccess", "a=new", "a=old", false, FaultPoint::kFlush, 1, "-", "a=new",
+     "volume-not-flushed-install::5 moved:a removed:", nullptr, true},
     {"NoVolumeOpens", "a=new", "", false, FaultPoint::kOpenVolume, -1, "-", "a=new",
      "volume-not-flushed-install::5 moved:a removed:"},
     {"NoMemoryForAPath", "a=1", "", false, FaultPoint::kHeapAlloc, 1, "a=1", "",
@@ -422,6 +424,7 @@ class PosixEventTable : public InTempRoot, public ::testing::WithParamInterface<
  protected:
   void TearDown() override {
     SeparateDirectoryVolumes(false);
+    OpenNoVolumes(false);
     FailNthCall(FaultPoint::kCount, 0);
     InTempRoot::TearDown();
   }
@@ -436,6 +439,7 @@ TEST_P(PosixEventTable, LeavesExpectedTreesAndLog) {
     Log log;
     ASSERT_TRUE(log.Open("log.txt", ""));
     SeparateDirectoryVolumes(c.volumes);
+    OpenNoVolumes(c.unopenable);
     FailNthCall(c.fault, c.nth);
     Durability durable("backup", "install", &log);
     MoveTree("backup", "install", &log, &durable);

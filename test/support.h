@@ -72,9 +72,8 @@ struct Run {
 Run RunProgram(const std::string& directory, const std::string& arguments = "");
 
 // How a run that renames files logs its flushes, as logtest::Expected's tokens: before the first
-// rename and after the last. Linux flushes both volumes. Under Wine the suite's directories lie
-// on a tmpfs of their own, a mount that is no drive, so no volume is found (error 4390) and each
-// file is flushed before its rename instead.
+// rename and after the last. Linux flushes both volumes. Wine is known to report a volume's flush
+// it does not make, so each file is flushed before its rename instead.
 extern const char* const kFlushedBefore;
 // Whether the suite can make symbolic links: Wine 8 cannot.
 extern const bool kSymbolicLinks;

@@ -67,7 +67,7 @@ Run RunProgram(const std::string& directory, const std::string& arguments) {
   return {static_cast<int>(status), text};
 }
 
-const char* const kFlushedBefore = "volume-not-flushed-install::4390";
+const char* const kFlushedBefore = "volume-ignored:";
 const bool kSymbolicLinks = false;
 const char* const kFlushedAfter = "";
 

@@ -130,6 +130,10 @@ HANDLE OpenVolumeA(LPCSTR path) {
   return ToHandle(fd, kVolume);
 }
 
+BOOL IgnoresWriteThrough() {
+  return FALSE;
+}
+
 BOOL CloseHandle(HANDLE handle) {
   const int fd = ToFd(handle);
   if (fd < 0) return Fail(ERROR_INVALID_HANDLE);

@@ -1,4 +1,5 @@
-// The one call the program makes beyond Win32's own: opening a volume to flush it whole.
+// The calls the program makes beyond Win32's own: opening a volume to flush it whole, and
+// knowing a system that does not flush as asked.
 #include <cstring>
 
 #include "platform/win32.h"
@@ -20,4 +21,10 @@ HANDLE OpenVolumeA(LPCSTR path) {
   // Flushing a volume needs write access to it, which only an administrator is given.
   return CreateFileA(device, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                      OPEN_EXISTING, 0, nullptr);
+}
+
+BOOL IgnoresWriteThrough() {
+  // No system call: both look in the process's own module list.
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
