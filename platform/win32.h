@@ -102,6 +102,7 @@ struct WIN32_FIND_DATAA {
 
 inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x1;
 inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+inline constexpr DWORD FILE_ATTRIBUTE_DEVICE = 0x40;
 inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 inline constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
 
@@ -189,7 +190,8 @@ BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 // "*" names one member: its entry, as the enumeration of its directory would give it, is the
 // only one. The directory bit is set for directories and for links to them, which also carry
 // FILE_ATTRIBUTE_REPARSE_POINT; members removed after the enumeration was opened may or may not
-// still be listed, the others are listed once each. FILE_ATTRIBUTE_READONLY is never reported:
+// still be listed, the others are listed once each. A FIFO, a device or a socket (or a link to
+// one) carries FILE_ATTRIBUTE_DEVICE. FILE_ATTRIBUTE_READONLY is never reported:
 // a file's own mode does not stop its replacement or removal here. A missing directory fails
 // with ERROR_PATH_NOT_FOUND.
 HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* entry);

@@ -34,7 +34,8 @@ enum class Event {
   kNotEntered,     // The linked directory `path` was not entered: it may lead back into the walk.
   kNotEnteredInstalled,  // The linked directory `path` was not entered: it may lie inside the
                          // installation directory, or hold it.
-  kKeptLink,  // The link `path` stays: it leads to the file it would replace, or to nothing.
+  kKeptLink,    // The link `path` stays: it leads to the file it would replace, or to nothing.
+  kKeptDevice,  // The member `path` stays: a FIFO, a device or a socket, no file to install.
   kKeptLinkElsewhere,  // The link `path` stays: from its destination it leads elsewhere.
   kNameTooLong,  // A member of the directory `path` stays: its name fills the whole name field.
   kNoMemory,     // The member `other` of the directory `path` was skipped: no heap for its path.

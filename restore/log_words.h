@@ -53,6 +53,7 @@ inline constexpr Words kWords[] = {
      "directory, or hold it)"},
     {Event::kKeptLink, Tally::kKept,
      "kept: %p (a link that leads to the file it would replace, or to nothing)"},
+    {Event::kKeptDevice, Tally::kKept, "kept: %p (a FIFO, a device or a socket, not a file)"},
     {Event::kKeptLinkElsewhere, Tally::kKept,
      "kept: %p (a link that would lead elsewhere, or to nothing, from where it would land)"},
     {Event::kNameTooLong, Tally::kKept,

@@ -178,6 +178,10 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
     Walk(from.get(), to.get(), &level, linked, walker);
     return;
   }
+  // Renamed over an installed file, a FIFO or a device node would take its place.
+  if (entry.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) {
+    return Note(walker.log, Event::kKeptDevice, from.get());
+  }
   // A link is moved as itself, so one that leads to its own destination would replace the file
   // it leads to. Only a link costs the checks.
   if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -254,8 +258,11 @@ WalkResult MoveTree(const char* source, const char* destination, Log* log, Durab
   const bool linked =
       attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
   // A linked source gets the check a nested link gets: one that leads into the installation, or
-  // to a directory above it, would move installed files over one another.
-  if (linked && MayBeInstalled(source, destination)) {
+  // to a directory above it, would move installed files over one another. One that leads
+  // nowhere, or an installation that is missing, is walked: it can move nothing.
+  BY_HANDLE_FILE_INFORMATION ignored;
+  if (linked && InformationOf(source, &ignored) && InformationOf(destination, &ignored) &&
+      MayBeInstalled(source, destination)) {
     Note(log, Event::kNotEnteredInstalled, source);
     return walker.result;
   }

@@ -291,6 +291,14 @@ const HostileCase kHostileCases[] = {
      false,
      nullptr},
     {"FifoAcrossFileSystems", {"a=new"}, {"a=old"}, "", "a=new", true, "pipe"},
+    // Renamed, a FIFO would replace the installed file of its name.
+    {"FifoOverAnInstalledFile",
+     {"a=new"},
+     {"a=old", "pipe=inst"},
+     "",
+     "a=new pipe=inst",
+     false,
+     "pipe"},
     // A link to the very file it would replace: moved over it, it would leave a link to itself
     // and the installed file would be gone. A link that leads nowhere stays too.
     {"LinkToItsOwnDestination",

@@ -36,10 +36,13 @@ void Fill(int dir_fd, const char* name, unsigned char type, WIN32_FIND_DATAA* en
   DWORD attributes = FILE_ATTRIBUTE_NORMAL;
   if (type == DT_DIR) {
     attributes = FILE_ATTRIBUTE_DIRECTORY;
+  } else if (type == DT_FIFO || type == DT_CHR || type == DT_BLK || type == DT_SOCK) {
+    attributes = FILE_ATTRIBUTE_DEVICE;
   } else if (type == DT_LNK || type == DT_UNKNOWN) {
     struct stat status;
-    if (fstatat(dir_fd, name, &status, 0) == 0 && S_ISDIR(status.st_mode)) {
-      attributes = FILE_ATTRIBUTE_DIRECTORY;
+    if (fstatat(dir_fd, name, &status, 0) == 0) {
+      if (S_ISDIR(status.st_mode)) attributes = FILE_ATTRIBUTE_DIRECTORY;
+      if (!S_ISDIR(status.st_mode) && !S_ISREG(status.st_mode)) attributes = FILE_ATTRIBUTE_DEVICE;
     }
     if (type == DT_LNK) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
   }
