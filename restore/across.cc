@@ -112,13 +112,11 @@ bool MoveAcrossVolumes(const char* from, const char* to, DWORD attributes, bool*
   }
   // Where the rename's write-through is ignored, the next flush on the source's volume could put
   // the delete below on disk before the rename: a cut then finds the old file, and no backup.
-  if (IgnoresWriteThrough()) {
-    *std::strrchr(temporary, kPathSeparator) = '\0';
-    if (!FlushDirectory(temporary)) {
-      *copied = true;
-      Note(log, Event::kNotFlushed, to);
-      return false;
-    }
+  // The file's own flush commits its file system's journal, the rename with it.
+  if (IgnoresWriteThrough() && !FlushFile(to)) {
+    *copied = true;
+    Note(log, Event::kNotFlushed, to);
+    return false;
   }
 
   // A same-volume move ignores the read-only attribute, so this one does too; it comes back if

@@ -19,9 +19,17 @@ bool FlushVolume(HANDLE volume, const char* directory, Log* log, bool before) {
   return true;
 }
 
-// Puts the file `from` on disk through whatever access the system gives: Windows flushes only
-// through write access, which a read-only file refuses until its attribute is cleared (and put
-// back); POSIX flushes through a read-only descriptor too.
+// True for the errors of a file system that has no flush to give (FUSE, some shares): its files
+// are renamed as they are, since no walk could ever do better.
+bool NoFlushToBeHad(DWORD error) {
+  return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
+         error == ERROR_INVALID_PARAMETER;
+}
+
+}  // namespace
+
+// Windows flushes only through write access, which a read-only file refuses until its attribute
+// is cleared (and put back); POSIX flushes through a read-only descriptor too.
 bool FlushFile(const char* from) {
   constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   for (const DWORD access : {DWORD{GENERIC_WRITE}, DWORD{GENERIC_READ}}) {
@@ -47,15 +55,6 @@ bool FlushFile(const char* from) {
   SetLastError(flushed ? ERROR_SUCCESS : after);
   return flushed;
 }
-
-// True for the errors of a file system that has no flush to give (FUSE, some shares): its files
-// are renamed as they are, since no walk could ever do better.
-bool NoFlushToBeHad(DWORD error) {
-  return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
-         error == ERROR_INVALID_PARAMETER;
-}
-
-}  // namespace
 
 bool FlushDirectory(const char* directory) {
   const unique_hfile handle(

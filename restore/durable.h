@@ -7,6 +7,10 @@
 
 class Log;
 
+// Puts the file `from` on disk through whatever access the system gives. False, with the error,
+// where it could not.
+bool FlushFile(const char* from);
+
 // Flushes the directory `directory`, which commits the renames and deletes made in it (on a
 // journalled file system, every one made before).
 bool FlushDirectory(const char* directory);
