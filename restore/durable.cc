@@ -36,6 +36,8 @@ bool FlushFile(const char* from) {
     const unique_hfile file(
         CreateFileA(from, access, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
     if (file && FlushFileBuffers(file.get())) return true;
+    // A write-protected volume holds nothing unwritten; Wine flushes only through write access.
+    if (!file && access == GENERIC_WRITE && GetLastError() == ERROR_WRITE_PROTECT) return true;
   }
   const DWORD error = GetLastError();
   const DWORD attributes = GetFileAttributesA(from);
