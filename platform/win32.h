@@ -109,6 +109,7 @@ inline constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
 inline constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
 
 inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+inline constexpr DWORD MOVEFILE_DELAY_UNTIL_REBOOT = 0x4;
 inline constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
 
 inline constexpr DWORD GENERIC_READ = 0x80000000;
@@ -206,7 +207,8 @@ BOOL FindClose(HANDLE find);
 // ERROR_NOT_SUPPORTED: Windows would rename there, and a copy could be between installed files.
 // With MOVEFILE_WRITE_THROUGH it returns only once the rename is on disk (the directory of `to` is
 // flushed). The directory of `to` is never made; when it is missing the call fails with
-// ERROR_PATH_NOT_FOUND (ERROR_FILE_NOT_FOUND when `from` is).
+// ERROR_PATH_NOT_FOUND (ERROR_FILE_NOT_FOUND when `from` is). There is no restart to wait for:
+// MOVEFILE_DELAY_UNTIL_REBOOT fails with ERROR_INVALID_PARAMETER, as an unsupported flag does.
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 // Removes an empty directory; fails on anything else, including a link to a directory.
 BOOL RemoveDirectoryA(LPCSTR path);
@@ -293,6 +295,8 @@ LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subkey, DWORD options, REGSAM access, PHK
 LSTATUS RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                          LPDWORD size);
 LSTATUS RegCloseKey(HKEY key);
+// Nothing is written to this registry, so there is nothing to flush: ERROR_SUCCESS for a key.
+LSTATUS RegFlushKey(HKEY key);
 
 // The process's whole command line, the program's name first, as the start-up joined its
 // arguments (never nullptr).

@@ -76,12 +76,18 @@ char Lower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// Where `argument` goes on past `name` (lower case), matched in any case; nullptr if it differs.
+const char* AfterSwitch(const char* argument, const char* name) {
+  for (; *name != '\0'; ++argument, ++name) {
+    if (Lower(*argument) != *name) return nullptr;
+  }
+  return argument;
+}
+
 // True when `argument` begins with the log switch, in any case, followed by its end or "=".
 bool IsLogSwitch(const char* argument) {
-  for (std::size_t i = 0; i < kSwitchLength; ++i) {
-    if (Lower(argument[i]) != kSwitch[i]) return false;
-  }
-  return argument[kSwitchLength] == '\0' || argument[kSwitchLength] == '=';
+  const char* end = AfterSwitch(argument, kSwitch);
+  return end != nullptr && (*end == '\0' || *end == '=');
 }
 
 }  // namespace
@@ -109,4 +115,16 @@ bool LogPath(const char* command_line, char (&path)[MAX_PATH]) {
     }
   }
   return found && path[0] != '\0';
+}
+
+bool HasSwitch(const char* command_line, const char* name) {
+  // Room for the longest switch and one more byte, so that a longer argument does not match.
+  char argument[32];
+  std::size_t length = 0;
+  for (const char* rest = command_line;
+       (rest = NextArgument(rest, argument, sizeof argument, &length)) != nullptr;) {
+    const char* end = length < sizeof argument ? AfterSwitch(argument, name) : nullptr;
+    if (end != nullptr && *end == '\0') return true;
+  }
+  return false;
 }

@@ -33,3 +33,7 @@ const char* SkipProgramName(const char* line);
 // Writes the path of the log it asks for into `path` and returns true; returns false when there
 // is no switch, or its path is empty or longer than MAX_PATH - 1.
 bool LogPath(const char* command_line, char (&path)[MAX_PATH]);
+
+// True when `command_line` (as LogPath takes it) holds the argument `name`, in any case, whole:
+// "/EXITCODE" and "/RESTARTREPLACE" are such switches. `name` is given in lower case.
+bool HasSwitch(const char* command_line, const char* name);

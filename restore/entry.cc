@@ -8,6 +8,7 @@
 #include "restore/identity.h"
 #include "restore/log.h"
 #include "restore/names.h"
+#include "restore/outcome.h"
 #include "restore/transfer.h"
 
 namespace {
@@ -18,6 +19,8 @@ constexpr char kBackupDirectory[] = "backup";
 // The waits before the second and the third walk when a file was held: a scanner or an indexer
 // lets go within moments, and the whole run waits at most 2.5 s beyond its own work.
 constexpr DWORD kHeldWaits[] = {500, 2000};
+constexpr char kExitCodeSwitch[] = "/exitcode";
+constexpr char kRestartSwitch[] = "/restartreplace";
 
 // Notes in `log`, if one is kept, what the registration gave.
 void Registered(Log* log, Event outcome, DWORD number = 0, const char* directory = nullptr) {
@@ -83,10 +86,18 @@ bool MayShare(const Log& log, const char* path, const char* directory) {
   return LiesWithin(path, root, true);
 }
 
+// What the last walk left in the backup.
+Outcome OutcomeOf(const WalkResult& walk) {
+  if (walk.missing) return Outcome::kNoBackup;
+  if (walk.stayed) return Outcome::kStayed;
+  if (walk.held) return Outcome::kHeld;
+  return walk.queued ? Outcome::kAtRestart : Outcome::kInstalled;
+}
+
 // Looks the installation directory up and moves the backup into it. Keeps the log at `log_path`
 // (nullptr: none) in `log`, unless it would lie inside the backup or the installation: there it
-// would be one of the files moved, or be written into an installed one.
-void Restore(const char* log_path, const char* command_line, Log& log) {
+// would be one of the files moved, or be written into an installed one. Returns what came of it.
+Outcome Restore(const char* log_path, const char* command_line, Log& log, Log*& kept) {
   // Owned only once opened: a failed open promises nothing about the handle it leaves.
   HKEY opened = nullptr;
   const LSTATUS status =
@@ -99,7 +110,6 @@ void Restore(const char* log_path, const char* command_line, Log& log) {
   const bool found = outcome == Event::kFound;
   // The path's text refuses most such logs before a file is made; what the opened file is
   // refuses the rest.
-  Log* kept = nullptr;
   if (log_path != nullptr && !MayLieWithin(log_path, kBackupDirectory) &&
       !(found && MayLieWithin(log_path, directory)) && log.Open(log_path, command_line)) {
     if (MayShare(log, log_path, kBackupDirectory) ||
@@ -110,19 +120,22 @@ void Restore(const char* log_path, const char* command_line, Log& log) {
     }
   }
   Registered(kept, outcome, number, found ? directory : nullptr);
-  if (!found) return;
+  if (!found) return Outcome::kNotInstalled;
+  const bool at_restart = HasSwitch(command_line, kRestartSwitch);
   // Each walk finishes what an earlier one left; only a held file is worth another. The
   // restore is on disk before the program returns: an installer that reports success must be
   // telling the truth.
   Durability durable(kBackupDirectory, directory, kept);
+  // A held file is queued for the restart only once the waits are over.
+  constexpr std::size_t kWaits = sizeof kHeldWaits / sizeof *kHeldWaits;
   WalkResult walk = MoveTree(kBackupDirectory, directory, kept, &durable);
-  for (const DWORD wait : kHeldWaits) {
-    if (!walk.held) break;
-    Note(kept, Event::kWaiting, nullptr, nullptr, wait);
-    Sleep(wait);
-    walk = MoveTree(kBackupDirectory, directory, kept, &durable);
+  for (std::size_t i = 0; i < kWaits && walk.held; ++i) {
+    Note(kept, Event::kWaiting, nullptr, nullptr, kHeldWaits[i]);
+    Sleep(kHeldWaits[i]);
+    walk = MoveTree(kBackupDirectory, directory, kept, &durable, at_restart && i + 1 == kWaits);
   }
   durable.Finish();
+  return OutcomeOf(walk);
 }
 
 }  // namespace
@@ -131,8 +144,12 @@ int RestoreFromBackup(HINSTANCE, HINSTANCE, LPSTR command_line, int) {
   // The log is kept only when the command line asks for it and its file opens; it never
   // changes the restore.
   Log log;
+  Log* kept = nullptr;
   char log_path[MAX_PATH];
-  Restore(LogPath(command_line, log_path) ? log_path : nullptr, command_line, log);
+  const Outcome outcome =
+      Restore(LogPath(command_line, log_path) ? log_path : nullptr, command_line, log, kept);
+  const DWORD status = HasSwitch(command_line, kExitCodeSwitch) ? ExitStatus(outcome) : 0;
+  if (kept != nullptr) kept->SetOutcome(outcome, status);
   log.Close();
-  return 0;
+  return static_cast<int>(status);
 }

@@ -6,6 +6,7 @@
 
 namespace {
 
+using log_words::kOutcomeWords;
 using log_words::kTypeNames;
 using log_words::kWords;
 using log_words::Tally;
@@ -61,7 +62,24 @@ void Log::Close() {
   PutNumber(left_);
   Put(Plural(left_, " directory left, in ", " directories left, in "));
   PutSeconds(elapsed);
+  if (queued_ != 0) {
+    Put(", ");
+    PutNumber(queued_);
+    Put(" queued for the next restart");
+  }
   EndLine();
+  if (told_) {
+    Put("exit status ");
+    PutNumber(status_);
+    if (status_ != ExitStatus(outcome_)) {
+      Put(" (");
+      PutNumber(ExitStatus(outcome_));
+      Put(" with /EXITCODE)");
+    }
+    Put(": ");
+    Put(kOutcomeWords[static_cast<unsigned>(outcome_)]);
+    EndLine();
+  }
   Flush();
   // On disk before the program returns, as the restore it tells of is.
   if (file_) FlushFileBuffers(file_.get());
@@ -99,6 +117,9 @@ void Log::Note(Event event, const char* path, const char* other, DWORD number) {
   switch (tally) {
     case Tally::kMoved:
       ++moved_;
+      break;
+    case Tally::kQueued:
+      ++queued_;
       break;
     case Tally::kNotMoved:
       ++not_moved_;

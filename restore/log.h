@@ -6,6 +6,7 @@
 
 #include "platform/resource.h"
 #include "platform/win32.h"
+#include "restore/outcome.h"
 
 // What a restore met, one line of the log each. The walk's events name `path` (and `other`) as
 // each says. An event marked "error" reports the thread's last error, so it is noted straight
@@ -26,6 +27,9 @@ enum class Event {
   kCopied,         // The file `path` was copied across volumes onto `other`, then deleted.
   kNotMoved,       // The file `path` was not moved onto `other`: error.
   kInBoth,         // The file `path` was copied across volumes onto `other` but not deleted: error.
+  kQueued,         // The copy `path` of a held file replaces `other` at the next restart.
+  kQueuedInBoth,   // The held file `path`, queued to replace `other`, was not deleted: error.
+  kNotQueued,      // The held file `path` was not queued to replace `other`: error.
   kKeptDot,        // The member `other` of the directory `path` stays: its name begins with ".".
   kKeptNameEnd,    // `path` stays: its name ends in "." or a space, which Windows drops.
   kKeptShortName,  // `path` stays: its name holds "~" and may be another file's short name.
@@ -70,9 +74,15 @@ class Log {
   // line: the local time, the program's version, the current directory and `command_line`
   // (nullptr for none). Returns false, the log staying off, when it cannot be opened.
   bool Open(const char* path, const char* command_line);
-  // Writes the last line (the counts, and the time since Open), then the rest of the buffer,
-  // and closes the file. Does nothing when the log is off.
+  // Writes the counts and the time since Open, then the outcome if one was set, then the rest of
+  // the buffer, and closes the file. Does nothing when the log is off.
   void Close();
+  // Has the last line tell `outcome`, and the exit status `status` that the program returns.
+  void SetOutcome(Outcome outcome, DWORD status) {
+    outcome_ = outcome;
+    status_ = status;
+    told_ = true;
+  }
   // The open file, for the caller to learn what it is.
   HANDLE file() const { return file_.get(); }
   // Closes the file with nothing written, and removes it if Open made it: the log is off.
@@ -103,9 +113,13 @@ class Log {
   unsigned walks_ = 0;
   // Files moved over all walks; what stayed behind in the last walk.
   unsigned long moved_ = 0;
+  unsigned long queued_ = 0;
   unsigned long not_moved_ = 0;
   unsigned long kept_ = 0;
   unsigned long left_ = 0;
+  Outcome outcome_ = Outcome::kInstalled;
+  DWORD status_ = 0;
+  bool told_ = false;
   std::size_t used_ = 0;
   char buffer_[64 * 1024];
 };

@@ -8,7 +8,7 @@
 namespace log_words {
 
 // Which of the run's totals an event adds to.
-enum class Tally { kNone, kMoved, kNotMoved, kKept, kLeft };
+enum class Tally { kNone, kMoved, kQueued, kNotMoved, kKept, kLeft };
 
 // The words of an event's line, in the order of Event. In `text`, %p is the event's path, %o its
 // other path, %/ the path separator, %w the walk's number, %t `number` milliseconds as tenths of a
@@ -35,6 +35,10 @@ inline constexpr Words kWords[] = {
     {Event::kNotMoved, Tally::kNotMoved, "not moved: %p -> %o%e"},
     {Event::kInBoth, Tally::kNotMoved,
      "copied across volumes but not deleted, so in both places: %p -> %o%e"},
+    {Event::kQueued, Tally::kQueued, "queued to replace at the next restart: %p -> %o"},
+    {Event::kQueuedInBoth, Tally::kNone,
+     "queued to replace at the next restart but not deleted, so in both places: %p -> %o%e"},
+    {Event::kNotQueued, Tally::kNone, "not queued to replace at the next restart: %p -> %o%e"},
     {Event::kKeptDot, Tally::kKept, "kept: %p%/%o (its name begins with \".\")"},
     {Event::kKeptNameEnd, Tally::kKept,
      "kept: %p (its name ends in \".\" or a space, which Windows drops)"},
@@ -83,6 +87,16 @@ constexpr bool InEventOrder() {
   return true;
 }
 static_assert(InEventOrder() && sizeof kWords / sizeof *kWords == kEventCount);
+
+// What each Outcome says, in its order.
+inline constexpr const char* kOutcomeWords[] = {
+    "no usable registration, so nothing is restored",
+    "no backup directory, so nothing is restored",
+    "a file stayed in backup for a reason no later run clears",
+    "a file stayed in backup because another process held it: a later run may finish",
+    "every file is installed, or replaces its installed file at the next restart",
+    "every file is installed",
+};
 
 // The names of the registry's value types, by number.
 inline constexpr const char* kTypeNames[] = {

@@ -10,6 +10,7 @@
 #include "restore/identity.h"
 #include "restore/log.h"
 #include "restore/names.h"
+#include "restore/restart.h"
 
 namespace {
 
@@ -52,7 +53,14 @@ struct Walker {
   EnteredDirectories entered;
   const char* installation;
   TemporaryNames temporary;
+  bool at_restart;  // Queue a held installed file's replacement for the next restart.
 };
+
+// Notes `event` for a member that stays for a reason another walk would meet again.
+void Stays(Walker& walker, Event event, const char* path, const char* other = nullptr) {
+  walker.result.stayed = true;
+  Note(walker.log, event, path, other);
+}
 
 // True unless the linked directory `path` is known to be none of the directories being walked
 // and none that this walk entered through a link before; records it otherwise. Entering one being
@@ -97,14 +105,22 @@ void MoveOneFile(const Level& level, const char* from, const char* to, DWORD att
     if (!level.crossed) {
       level.crossed = true;
       level.installed = MayBeInstalled(level.source, walker.installation, false);
-      if (level.installed) return Note(walker.log, Event::kNotEnteredInstalled, level.source);
+      if (level.installed) return Stays(walker, Event::kNotEnteredInstalled, level.source);
     }
     if (MoveAcrossVolumes(from, to, attributes, &copied, walker.temporary, walker.log)) {
       return Note(walker.log, Event::kCopied, from, to);
     }
   }
-  if (HeldBy(GetLastError(), to)) walker.result.held = true;
-  Note(walker.log, copied ? Event::kInBoth : Event::kNotMoved, from, to);
+  if (copied) return Note(walker.log, Event::kInBoth, from, to);
+  const DWORD error = GetLastError();
+  if (!HeldBy(error, to)) return Stays(walker, Event::kNotMoved, from, to);
+  if (walker.at_restart && ReplaceAtRestart(from, to, walker.temporary, walker.log)) {
+    walker.result.queued = true;
+    return;
+  }
+  walker.result.held = true;
+  SetLastError(error);
+  Note(walker.log, Event::kNotMoved, from, to);
 }
 
 // Moves the link `from` onto `to` where it leads to the same file from there: a relative link
@@ -115,7 +131,7 @@ void MoveLink(const Level& level, const char* from, const char* to, DWORD attrib
   Identity target, landed;
   char temporary[MAX_PATH];
   if (!IdentityOf(from, &target) || !MakeTemporary(to, temporary, walker.temporary)) {
-    return Note(walker.log, Event::kNotMoved, from, to);
+    return Stays(walker, Event::kNotMoved, from, to);
   }
   DWORD flags;
   if (!ReadyToRename(level, from, to, walker, &flags)) return Discard(temporary);
@@ -130,11 +146,12 @@ void MoveLink(const Level& level, const char* from, const char* to, DWORD attrib
   }
   const DWORD error = GetLastError();
   if (!MoveFileExA(temporary, from, 0)) {
-    return Note(walker.log, Event::kNotMoved, temporary, from);
+    return Stays(walker, Event::kNotMoved, temporary, from);
   }
   SetLastError(error);
-  if (!leads_there) return Note(walker.log, Event::kKeptLinkElsewhere, from);
-  if (HeldBy(error, to)) walker.result.held = true;
+  if (!leads_there) return Stays(walker, Event::kKeptLinkElsewhere, from);
+  if (!HeldBy(error, to)) return Stays(walker, Event::kNotMoved, from, to);
+  walker.result.held = true;
   Note(walker.log, Event::kNotMoved, from, to);
 }
 
@@ -152,26 +169,26 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
   // A name that fills the whole field has no terminator (Windows may so report a name longer
   // than the field holds): it names no file faithfully, and reading on would leave the entry.
   if (std::memchr(entry.cFileName, '\0', sizeof entry.cFileName) == nullptr) {
-    return Note(walker.log, Event::kNameTooLong, level.source);
+    return Stays(walker, Event::kNameTooLong, level.source);
   }
   const unique_heap_str from = JoinPath(level.source, entry.cFileName);
-  if (!from) return Note(walker.log, Event::kNoMemory, level.source, entry.cFileName);
+  if (!from) return Stays(walker, Event::kNoMemory, level.source, entry.cFileName);
   const unique_heap_str to = JoinPath(destination, entry.cFileName);
-  if (!to) return Note(walker.log, Event::kNoMemory, level.source, entry.cFileName);
-  if (Unspelled(entry.cFileName)) return Note(walker.log, Event::kUnspelled, from.get());
-  if (EndsUnfaithfully(entry.cFileName)) return Note(walker.log, Event::kKeptNameEnd, from.get());
+  if (!to) return Stays(walker, Event::kNoMemory, level.source, entry.cFileName);
+  if (Unspelled(entry.cFileName)) return Stays(walker, Event::kUnspelled, from.get());
+  if (EndsUnfaithfully(entry.cFileName)) return Stays(walker, Event::kKeptNameEnd, from.get());
   if (MayBeShortName(entry.cFileName, to.get())) {
-    return Note(walker.log, Event::kKeptShortName, from.get());
+    return Stays(walker, Event::kKeptShortName, from.get());
   }
   if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
     // Links to directories are walked, but never back into the tree being walked, nor twice into
     // one directory. Only a link costs the check, so a tree without links makes no call for it.
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
       if (MayBeInstalled(from.get(), walker.installation)) {
-        return Note(walker.log, Event::kNotEnteredInstalled, from.get());
+        return Stays(walker, Event::kNotEnteredInstalled, from.get());
       }
       if (MayWalkAgain(from.get(), level, walker.entered)) {
-        return Note(walker.log, Event::kNotEntered, from.get());
+        return Stays(walker, Event::kNotEntered, from.get());
       }
     }
     const bool linked = level.linked || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
@@ -180,12 +197,12 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
   }
   // Renamed over an installed file, a FIFO or a device node would take its place.
   if (entry.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) {
-    return Note(walker.log, Event::kKeptDevice, from.get());
+    return Stays(walker, Event::kKeptDevice, from.get());
   }
   // A link is moved as itself, so one that leads to its own destination would replace the file
   // it leads to. Only a link costs the checks.
   if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    if (MayBeOneFile(from.get(), to.get())) return Note(walker.log, Event::kKeptLink, from.get());
+    if (MayBeOneFile(from.get(), to.get())) return Stays(walker, Event::kKeptLink, from.get());
     return MoveLink(level, from.get(), to.get(), entry.dwFileAttributes, walker);
   }
   MoveOneFile(level, from.get(), to.get(), entry.dwFileAttributes, walker);
@@ -218,7 +235,7 @@ void Walk(const char* source, const char* destination, const Level* up, bool lin
   // rather than truncated, which would enumerate some other directory.
   char pattern[MAX_PATH];
   const std::size_t length = std::strlen(source);
-  if (length + 3 > sizeof pattern) return Note(walker.log, Event::kNoRoom, source);
+  if (length + 3 > sizeof pattern) return Stays(walker, Event::kNoRoom, source);
   std::memcpy(pattern, source, length);
   pattern[length] = kPathSeparator;
   pattern[length + 1] = '*';
@@ -229,10 +246,21 @@ void Walk(const char* source, const char* destination, const Level* up, bool lin
   WIN32_FIND_DATAA entry;
   {
     const unique_hfind find(FindFirstFileA(pattern, &entry));
-    if (!find) return Note(walker.log, Event::kNotListed, source);
+    if (!find) {
+      const DWORD error = GetLastError();
+      // A backup that is not there has nothing to restore; any other directory stays.
+      if (up == nullptr && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
+        walker.result.missing = true;
+      } else {
+        walker.result.stayed = true;
+      }
+      return Note(walker.log, Event::kNotListed, source);
+    }
     do {
       MoveEntry(level, destination, entry, walker);
     } while (FindNextFileA(find.get(), &entry));
+    // Whatever the listing did not reach stays.
+    if (GetLastError() != ERROR_NO_MORE_FILES) walker.result.stayed = true;
     Note(walker.log, Event::kListEnded, source);
   }
   // Fails, as it should, while anything is left in the directory. A directory reached through a
@@ -249,8 +277,9 @@ void Walk(const char* source, const char* destination, const Level* up, bool lin
 
 }  // namespace
 
-WalkResult MoveTree(const char* source, const char* destination, Log* log, Durability* durable) {
-  Walker walker{{}, log, durable, {}, destination, {}};
+WalkResult MoveTree(const char* source, const char* destination, Log* log, Durability* durable,
+                    bool at_restart) {
+  Walker walker{{}, log, durable, {}, destination, {}, at_restart};
   Note(log, Event::kWalk, source, destination);
   // A source that is itself a link is walked as a linked directory, never removed: Wine's
   // RemoveDirectoryA would remove the directory it leads to. One call a walk.
@@ -263,7 +292,7 @@ WalkResult MoveTree(const char* source, const char* destination, Log* log, Durab
   BY_HANDLE_FILE_INFORMATION ignored;
   if (linked && InformationOf(source, &ignored) && InformationOf(destination, &ignored) &&
       MayBeInstalled(source, destination)) {
-    Note(log, Event::kNotEnteredInstalled, source);
+    Stays(walker, Event::kNotEnteredInstalled, source);
     return walker.result;
   }
   Walk(source, destination, nullptr, linked, walker);

@@ -9,6 +9,12 @@ struct WalkResult {
   // A move failed because another process held a file: a scanner, an indexer or the product
   // itself lets go a moment later, so another walk may finish what this one could not.
   bool held = false;
+  // A member stayed for a reason that another walk would meet again (dot names aside).
+  bool stayed = false;
+  // A held file was queued to replace its installed file at the next restart.
+  bool queued = false;
+  // The source directory is not there.
+  bool missing = false;
 };
 
 // Moves every file below the directory `source` into the same relative place below the directory
@@ -19,6 +25,8 @@ struct WalkResult {
 // would have replaced stays as it was: README's "What it does, exactly" has every rule. The result
 // tells whether a file was held. Each outcome is noted in `log` (nullptr: none); `durable`, shared
 // by the walks of one restore, puts each rename on disk after the data it names (nullptr: the
-// system's cache decides when). Both paths are used as given.
+// system's cache decides when). With `at_restart`, a file whose installed file another process
+// holds is queued to replace it at the next restart instead (see ReplaceAtRestart). Both paths are
+// used as given.
 WalkResult MoveTree(const char* source, const char* destination, Log* log = nullptr,
-                    Durability* durable = nullptr);
+                    Durability* durable = nullptr, bool at_restart = false);

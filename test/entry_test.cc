@@ -54,10 +54,12 @@ TEST_F(Program, InstallPathWithTrailingSeparator) {
   ExpectRestored();
 }
 
+// Asked for, the exit status tells why nothing was restored.
 TEST_F(Program, UnregisteredProductChangesNothing) {
   support::Unregister();
-  const support::Run run = support::RunProgram(root_);
-  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(support::RunProgram(root_).exit_status, 0);
+  const support::Run run = support::RunProgram(root_, "/ExitCode");
+  EXPECT_EQ(run.exit_status, static_cast<int>(1605 & support::kExitStatusMask));
   EXPECT_EQ(run.output, "");
   ExpectUntouched();
 }
@@ -67,6 +69,8 @@ TEST_F(Program, NoBackupInCurrentDirectory) {
   support::RegisterInstallPath(Join(root_, "install"));
   MakeTree("elsewhere", "");
   EXPECT_EQ(support::RunProgram(Join(root_, "elsewhere")).exit_status, 0);
+  EXPECT_EQ(support::RunProgram(Join(root_, "elsewhere"), "/EXITCODE").exit_status,
+            static_cast<int>(1619 & support::kExitStatusMask));
   ExpectUntouched();
 }
 
@@ -203,12 +207,12 @@ class ProgramLog : public Program {
     const std::vector<std::string> lines = logtest::Lines(logtest::ReadText(path));
     std::remove(path.c_str());
     const std::vector<std::string> expected = Flushed(kRestoredEvents);
-    // The run's first line, the registration, the walk and the totals.
-    ASSERT_EQ(lines.size(), expected.size() + 3) << ::testing::PrintToString(lines);
+    // The run's first line, the registration, the walk, the totals and the outcome.
+    ASSERT_EQ(lines.size(), expected.size() + 4) << ::testing::PrintToString(lines);
     ExpectFirstLine(lines[0], command_line);
     EXPECT_EQ(lines[1], kRegistry + Join(root_, "install"));
     EXPECT_EQ(logtest::Events({lines.begin() + 1, lines.end()}), expected);
-    ExpectLastLine(lines.back(), "3 files moved, 0 not moved, 1 kept, 1 directory left");
+    ExpectLastLines(lines, "3 files moved, 0 not moved, 1 kept, 1 directory left");
   }
 
   // The lines Expected gives for `tokens`, with the flushes of a run that renamed files.
@@ -229,9 +233,13 @@ class ProgramLog : public Program {
     EXPECT_EQ(Arguments(line.substr(19 + head.size())), Arguments(command_line)) << line;
   }
 
-  void ExpectLastLine(const std::string& line, const std::string& counts) {
-    EXPECT_TRUE(std::regex_match(line, std::regex("done: " + counts + R"(, in \d+\.\d\d s)")))
-        << line;
+  // The totals, then the outcome: the dot name stays on purpose, so every file is installed.
+  void ExpectLastLines(const std::vector<std::string>& lines, const std::string& counts) {
+    ASSERT_GE(lines.size(), 2u);
+    const std::string& done = lines[lines.size() - 2];
+    EXPECT_TRUE(std::regex_match(done, std::regex("done: " + counts + R"(, in \d+\.\d\d s)")))
+        << done;
+    EXPECT_EQ(lines.back(), "exit status 0: every file is installed");
   }
 
   // The test's root holds the two trees as restored, the empty temporary directory and
@@ -316,18 +324,18 @@ TEST_F(ProgramLog, SecondRunAppends) {
   const std::string command_line = "/LOG=\"" + path + "\"";
   Run(command_line);
   const std::string first = logtest::ReadText(path);
-  ASSERT_EQ(logtest::Lines(first).size(), Flushed(kRestoredEvents).size() + 3);
+  ASSERT_EQ(logtest::Lines(first).size(), Flushed(kRestoredEvents).size() + 4);
   MakeTree("backup", "app.exe=newer");
   Run(command_line);
   const std::string both = logtest::ReadText(path);
   ASSERT_EQ(both.substr(0, first.size()), first);
   const std::vector<std::string> second = logtest::Lines(both.substr(first.size()));
   const std::vector<std::string> expected = Flushed("moved:app.exe kept:.hidden left::145");
-  ASSERT_EQ(second.size(), expected.size() + 3) << ::testing::PrintToString(second);
+  ASSERT_EQ(second.size(), expected.size() + 4) << ::testing::PrintToString(second);
   ExpectFirstLine(second[0], command_line);
   EXPECT_EQ(second[1], kRegistry + Join(root_, "install"));
   EXPECT_EQ(logtest::Events({second.begin() + 1, second.end()}), expected);
-  ExpectLastLine(second.back(), "1 file moved, 0 not moved, 1 kept, 1 directory left");
+  ExpectLastLines(second, "1 file moved, 0 not moved, 1 kept, 1 directory left");
 }
 
 // Without the switch nothing is written anywhere: not in the working directory, the backup,

@@ -153,7 +153,9 @@ inline std::vector<std::string> Events(std::vector<std::string> lines) {
     ADD_FAILURE() << "a log of " << lines.size() << " lines";
     return {};
   }
-  std::vector<std::string> events(lines.begin() + 1, lines.end() - 1);
+  // The totals close the log, and a run's outcome follows them.
+  const bool outcome = lines.back().rfind("exit status ", 0) == 0;
+  std::vector<std::string> events(lines.begin() + 1, lines.end() - (outcome ? 2 : 1));
   for (std::string& line : events) {
     line = WithoutMessage(line);
     // A flush's time is the disk's.

@@ -99,7 +99,7 @@ inspect() {  # label, new|either, snapshot name
   result=$(tree check "$work/seen${where_install/:/\/}" "$work/seen${where_backup/:/\/}" "$2") ||
     status=$?
   # The log, outside both trees, is on disk once the program has returned.
-  if [ "$2" = new ] && [ -n "$log_on_image" ] && ! tail -n 1 "$work/seen0/restore.log" | grep -q '^done: '; then
+  if [ "$2" = new ] && [ -n "$log_on_image" ] && ! tail -n 1 "$work/seen0/restore.log" | grep -q '^exit status '; then
     result="$result; the log's last line not on disk"; status=1
   fi
   for v in 1 0; do

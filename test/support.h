@@ -78,6 +78,8 @@ extern const char* const kFlushedBefore;
 // Whether the suite can make symbolic links: Wine 8 cannot.
 extern const bool kSymbolicLinks;
 extern const char* const kFlushedAfter;
+// The exit status a process returning `status` shows its parent: Linux keeps the low byte.
+extern const unsigned kExitStatusMask;
 
 }  // namespace support
 

@@ -119,6 +119,7 @@ std::string OtherFileSystem(const std::string& near) {
 
 const char* const kFlushedBefore = "flushed:";
 const bool kSymbolicLinks = true;
+const unsigned kExitStatusMask = 0xFF;
 const char* const kFlushedAfter = "flushed-install:";
 
 }  // namespace support

@@ -69,6 +69,7 @@ Run RunProgram(const std::string& directory, const std::string& arguments) {
 
 const char* const kFlushedBefore = "volume-ignored:";
 const bool kSymbolicLinks = false;
+const unsigned kExitStatusMask = 0xFFFFFFFF;
 const char* const kFlushedAfter = "";
 
 }  // namespace support

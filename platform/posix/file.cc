@@ -340,6 +340,7 @@ BOOL FindClose(HANDLE handle) {
 }
 
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
+  if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) return Fail(ERROR_INVALID_PARAMETER);
   if (FaultInjected(FaultPoint::kMove)) return Fail(ERROR_DISK_FULL);
   if (const DWORD held = HeldFileError(from)) return Fail(held);
   if (DirectoriesAreVolumes() && InDifferentDirectories(from, to)) {

@@ -101,6 +101,10 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, 
   return ERROR_FILE_NOT_FOUND;
 }
 
+LSTATUS RegFlushKey(HKEY key) {
+  return key == nullptr ? ERROR_INVALID_HANDLE : ERROR_SUCCESS;
+}
+
 LSTATUS RegCloseKey(HKEY key) {
   if (key == nullptr) return ERROR_INVALID_HANDLE;
   if (!IsPredefined(key)) delete key;
