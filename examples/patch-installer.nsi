@@ -24,8 +24,18 @@ Section
   SetOutPath "${PATCH_DIR}"
   File "restore-backup.exe"
   File /r "backup"
-  ; The program runs in the output directory, the one that holds backup.
-  ExecWait '"${PATCH_DIR}\restore-backup.exe"'
+  ; The program runs in the output directory, the one that holds backup. Its exit status becomes
+  ; the installer's: 0 when every file is installed, 3010 when a held file is replaced at the next
+  ; restart, 1618 when one stayed held, 1603 when one stayed for good, 1605 when the product is
+  ; not installed. A program that did not start counts as a failure.
+  StrCpy $0 1603
+  ClearErrors
+  ExecWait '"${PATCH_DIR}\restore-backup.exe" /EXITCODE /RESTARTREPLACE' $0
+  IfErrors 0 +2
+    StrCpy $0 1603
+  StrCmp $0 3010 0 +2
+    SetRebootFlag true
+  SetErrorLevel $0
   ; Leave the directory, so that it can be removed.
   SetOutPath "$TEMP"
 SectionEnd

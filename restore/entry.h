@@ -17,6 +17,9 @@
 // run, the registration's outcome, each walk and everything it did and could not do, and the
 // counts. A log that cannot be opened or written is not kept, nor one whose full path lies
 // inside "backup" or the installation directory; the restore is the same either way. Every other
-// argument, and the other three arguments of a windowed program's entry, are ignored. Returns 0,
-// the exit status, on every path.
+// argument, and the other three arguments of a windowed program's entry, are ignored.
+//
+// "/RESTARTREPLACE" has the last walk queue a file whose installed file is held to replace it at
+// the next restart (see ReplaceAtRestart). Returns the exit status: 0 on every path, or with
+// "/EXITCODE" the one that tells the outcome (see Outcome). Both switches match in any case.
 int RestoreFromBackup(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show);

@@ -38,7 +38,8 @@ trap 'wine reg delete "$key" /reg:32 /f >"$work/unregister.log" 2>&1' EXIT
 status=0
 wine "$stage/velmarok-patch.exe" /S >"$work/installer.log" 2>&1 || status=$?
 
-expect "installer exit status" "$status" 0
+# A file whose directory the product lacks stays: the patch says so.
+expect "installer exit status (its low byte, as Wine hands it to Linux)" "$status" $((1603 % 256))
 expect "installed tree" "$(tree "$install")" "Velmarok.exe=version 1.1
 emoji 😀/café e$(printf '\xcc\x81').txt=new
 sub dir/日本 語.txt=new
