@@ -65,7 +65,8 @@ void Discard(const char* temporary, bool read_only) {
   SetLastError(error);
 }
 
-bool Rename(const char* from, const char* to, DWORD flags, Log* log) {
+bool Rename(const char* from, const char* to, DWORD flags, Log* log, bool* on_disk) {
+  if (on_disk != nullptr) *on_disk = true;
   if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | flags)) return true;
   if (!(flags & MOVEFILE_WRITE_THROUGH)) return false;
   // Only a failed write-through costs the look: `from` is gone once the rename happened.
@@ -74,8 +75,14 @@ bool Rename(const char* from, const char* to, DWORD flags, Log* log) {
   const bool renamed = error != ERROR_FILE_NOT_FOUND && !InformationOf(from, &ignored) &&
                        GetLastError() == ERROR_FILE_NOT_FOUND;
   SetLastError(error);
-  if (renamed) Note(log, Event::kNotFlushed, to);
-  return renamed;
+  if (!renamed) return false;
+  // A directory that will not open for its flush (no read access to it) still has its file's:
+  // on a journalled file system that commits the rename too.
+  if (FlushFile(to)) return true;
+  SetLastError(error);
+  Note(log, Event::kNotFlushed, to);
+  if (on_disk != nullptr) *on_disk = false;
+  return true;
 }
 
 bool MoveAcrossVolumes(const char* from, const char* to, DWORD attributes, bool* copied,
@@ -105,17 +112,18 @@ bool MoveAcrossVolumes(const char* from, const char* to, DWORD attributes, bool*
       return false;
     }
   }
+  bool on_disk;
   if ((read_only && !SetFileAttributesA(temporary, attributes)) ||
-      !Rename(temporary, to, MOVEFILE_WRITE_THROUGH, log)) {
+      !Rename(temporary, to, MOVEFILE_WRITE_THROUGH, log, &on_disk)) {
     Discard(temporary, read_only);
     return false;
   }
-  // Where the rename's write-through is ignored, the next flush on the source's volume could put
-  // the delete below on disk before the rename: a cut then finds the old file, and no backup.
-  // The file's own flush commits its file system's journal, the rename with it.
-  if (IgnoresWriteThrough() && !FlushFile(to)) {
+  // A rename not known to be on disk could follow the delete below there: a cut would find the
+  // old file, and no backup. Where the write-through is ignored, the file's own flush commits its
+  // file system's journal, the rename with it.
+  if (!on_disk || (IgnoresWriteThrough() && !FlushFile(to))) {
     *copied = true;
-    Note(log, Event::kNotFlushed, to);
+    if (on_disk) Note(log, Event::kNotFlushed, to);
     return false;
   }
 

@@ -22,9 +22,10 @@ bool MakeTemporary(const char* to, char (&temporary)[MAX_PATH], TemporaryNames& 
 void Discard(const char* temporary, bool read_only = false);
 
 // Renames the file `from` over `to` with `flags` added to MOVEFILE_REPLACE_EXISTING. True when
-// the name moved, even if the write-through that the flags ask for failed after it: that is
-// noted in `log` for what it is, since reporting the file as not moved would copy it again.
-bool Rename(const char* from, const char* to, DWORD flags, Log* log);
+// the name moved, even if the write-through that the flags ask for failed after it (and so did a
+// flush of the renamed file): that is noted in `log` for what it is, and `*on_disk` (unless
+// nullptr) says false, since reporting the file as not moved would copy it again.
+bool Rename(const char* from, const char* to, DWORD flags, Log* log, bool* on_disk = nullptr);
 
 // Moves the file `from` (with the attributes `attributes`) onto `to` on another volume, where no
 // rename reaches. A plain copying move would write straight over `to`, so a full disk or a kill

@@ -80,8 +80,10 @@ bool MayLieWithin(const char* path, const char* directory) {
 bool MayShare(const Log& log, const char* path, const char* directory) {
   BY_HANDLE_FILE_INFORMATION file, root;
   if (!GetFileInformationByHandle(log.file(), &file) || file.nNumberOfLinks != 1) return true;
+  // A directory that is not there, or a link that leads round in a loop, holds no file.
   if (!InformationOf(directory, &root)) {
-    return GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND;
+    return GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND &&
+           GetLastError() != ERROR_CANT_RESOLVE_FILENAME;
   }
   return LiesWithin(path, root, true);
 }

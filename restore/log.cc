@@ -19,12 +19,20 @@ const char* Plural(unsigned long count, const char* one, const char* many) {
 }  // namespace
 
 bool Log::Open(const char* path, const char* command_line) {
-  const bool existed = GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-  // Append access alone: every write lands at the end, after what earlier runs wrote.
-  file_.reset(CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // Append access alone: every write lands at the end, after what earlier runs wrote. A file is
+  // made only where no name is: one made through a dangling link could be a file of the backup,
+  // which the walk would then install empty, or one of the installation.
+  constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  file_.reset(CreateFileA(path, FILE_APPEND_DATA, kShare, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  made_ = nullptr;
+  if (!file_ && GetLastError() == ERROR_FILE_NOT_FOUND) {
+    file_.reset(CreateFileA(path, FILE_APPEND_DATA, kShare, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    made_ = path;
+  }
   if (!file_) return false;
-  path_ = existed ? nullptr : path;
+  path_ = path;
   start_ = GetTickCount64();
   SYSTEMTIME now;
   GetLocalTime(&now);
@@ -84,12 +92,14 @@ void Log::Close() {
   // On disk before the program returns, as the restore it tells of is.
   if (file_) FlushFileBuffers(file_.get());
   file_.reset();
+  path_ = nullptr;
 }
 
 void Log::Abandon() {
   file_.reset();
   used_ = 0;
-  if (path_ != nullptr) DeleteFileA(path_);
+  if (made_ != nullptr) DeleteFileA(made_);
+  path_ = nullptr;
 }
 
 void Log::Note(Event event, const char* path, const char* other, DWORD number) {

@@ -40,7 +40,8 @@ enum class Event {
                          // installation directory, or hold it.
   kKeptLink,    // The link `path` stays: it leads to the file it would replace, or to nothing.
   kKeptDevice,  // The member `path` stays: a FIFO, a device or a socket, no file to install.
-  kKeptLinkElsewhere,  // The link `path` stays: from its destination it leads elsewhere.
+  kKeptLinkElsewhere,   // The link `path` stays: from its destination it leads elsewhere.
+  kKeptLinkIntoBackup,  // The link `path` stays: it leads into the backup.
   kNameTooLong,  // A member of the directory `path` stays: its name fills the whole name field.
   kNoMemory,     // The member `other` of the directory `path` was skipped: no heap for its path.
   kNoRoom,       // The directory `path` was skipped: no room for its search pattern.
@@ -83,8 +84,10 @@ class Log {
     status_ = status;
     told_ = true;
   }
-  // The open file, for the caller to learn what it is.
+  // The open file, for the caller to learn what it is, and its path as Open was given it
+  // (nullptr when the log is off).
   HANDLE file() const { return file_.get(); }
+  const char* path() const { return path_; }
   // Closes the file with nothing written, and removes it if Open made it: the log is off.
   void Abandon();
 
@@ -108,7 +111,8 @@ class Log {
   void Flush();
 
   unique_hfile file_;
-  const char* path_ = nullptr;  // Set when Open made the file.
+  const char* path_ = nullptr;
+  const char* made_ = nullptr;  // Set when Open made the file.
   ULONGLONG start_ = 0;
   unsigned walks_ = 0;
   // Files moved over all walks; what stayed behind in the last walk.

@@ -51,7 +51,8 @@ inline constexpr Words kWords[] = {
      "kept: %p (still here after the walk: a second link to the file it replaced, which a rename "
      "leaves, or a file made during the walk)"},
     {Event::kNotEntered, Tally::kKept,
-     "not entered: %p (a linked directory that may lead back into the tree being walked)"},
+     "not entered: %p (a linked directory that may lead back into the tree being walked, or hold "
+     "the backup or the log)"},
     {Event::kNotEnteredInstalled, Tally::kKept,
      "not entered: %p (a linked or mounted directory that may lie inside the installation "
      "directory, or hold it)"},
@@ -60,6 +61,8 @@ inline constexpr Words kWords[] = {
     {Event::kKeptDevice, Tally::kKept, "kept: %p (a FIFO, a device or a socket, not a file)"},
     {Event::kKeptLinkElsewhere, Tally::kKept,
      "kept: %p (a link that would lead elsewhere, or to nothing, from where it would land)"},
+    {Event::kKeptLinkIntoBackup, Tally::kKept,
+     "kept: %p (a link into the backup, which would lead to nothing once it is restored)"},
     {Event::kNameTooLong, Tally::kKept,
      "kept: a member of %p (its name fills the whole name field, with no room for a terminator)"},
     {Event::kNoMemory, Tally::kNotMoved, "skipped: %p%/%o (no memory for its path)"},

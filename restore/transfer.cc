@@ -75,8 +75,33 @@ bool MayWalkAgain(const char* path, const Level& level, EnteredDirectories& ente
   return !entered.Add(target);
 }
 
+// The directory the walk began in: the backup.
+const char* WalkedBackup(const Level& level) {
+  const Level* outermost = &level;
+  while (outermost->up != nullptr) outermost = outermost->up;
+  return outermost->source;
+}
+
+// True unless the linked directory `path` is known to hold neither the backup nor the open log
+// (nullptr: none): walked, it would move files from outside the backup, the backup into itself,
+// or the log while it is written.
+bool MayHoldTheWalk(const char* path, const Level& level, const char* log) {
+  BY_HANDLE_FILE_INFORMATION target;
+  if (!InformationOf(path, &target)) return true;
+  return LiesWithin(WalkedBackup(level), target, true) ||
+         (log != nullptr && LiesWithin(log, target, true));
+}
+
+// True unless the file the link `from` leads to is known to lie outside the backup: installed, the
+// link would lead to nothing once the backup is restored.
+bool MayLeadIntoTheBackup(const char* from, const Level& level) {
+  BY_HANDLE_FILE_INFORMATION backup;
+  return !InformationOf(WalkedBackup(level), &backup) || LiesWithin(from, backup, true);
+}
+
 // Readies the rename of `from` (see Durability) into `*flags`. A file that could not be put on
-// disk stays, as if held, for the next walk: renamed, a cut could leave it installed empty.
+// disk stays: renamed, a cut could leave it installed empty. One that another process holds may
+// flush on the next walk; one that its permissions keep closed would not.
 bool ReadyToRename(const Level& level, const char* from, const char* to, Walker& walker,
                    DWORD* flags) {
   *flags = 0;
@@ -85,8 +110,13 @@ bool ReadyToRename(const Level& level, const char* from, const char* to, Walker&
                                    flags)) {
     return true;
   }
-  walker.result.held = true;
-  Note(walker.log, Event::kNotMoved, from, to);
+  const DWORD error = GetLastError();
+  if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+    walker.result.held = true;
+    Note(walker.log, Event::kNotMoved, from, to);
+  } else {
+    Stays(walker, Event::kNotMoved, from, to);
+  }
   return false;
 }
 
@@ -130,6 +160,7 @@ void MoveLink(const Level& level, const char* from, const char* to, DWORD attrib
               Walker& walker) {
   Identity target, landed;
   char temporary[MAX_PATH];
+  if (MayLeadIntoTheBackup(from, level)) return Stays(walker, Event::kKeptLinkIntoBackup, from);
   if (!IdentityOf(from, &target) || !MakeTemporary(to, temporary, walker.temporary)) {
     return Stays(walker, Event::kNotMoved, from, to);
   }
@@ -187,7 +218,8 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
       if (MayBeInstalled(from.get(), walker.installation)) {
         return Stays(walker, Event::kNotEnteredInstalled, from.get());
       }
-      if (MayWalkAgain(from.get(), level, walker.entered)) {
+      if (MayWalkAgain(from.get(), level, walker.entered) ||
+          MayHoldTheWalk(from.get(), level, walker.log != nullptr ? walker.log->path() : nullptr)) {
         return Stays(walker, Event::kNotEntered, from.get());
       }
     }

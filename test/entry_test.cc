@@ -307,6 +307,10 @@ TEST_F(ProgramLog, UnusablePathKeepsNoLog) {
                     "in->../install"});
     rows.push_back({"/LOG=\"" + Join(root_, "log dir/in/restore.log") + "\"", "in->../backup",
                     "in->../backup"});
+    // Opened through a dangling link, the log would make a file that the walk installs empty.
+    for (const char* link : {"d.log->../backup/unins000.exe", "d.log->../install/new.ini"}) {
+      rows.push_back({"/LOG=\"" + Join(root_, "log dir/d.log") + "\"", link, link});
+    }
   }
   for (const Row& row : rows) {
     SCOPED_TRACE(row.command_line + " " + row.log_dir);

@@ -385,14 +385,21 @@ const PosixEventCase kPosixEventCases[] = {
     // A second link to the installed file: the rename does nothing and succeeds.
     {"HardLinkToTheInstalledFile", "a=new", "a=>backup/a", false, FaultPoint::kCount, 0, "a=new",
      "a=new", "flushed: moved:a still:a left::145 flushed-install:"},
-    // A relative link to a file leads elsewhere from the installation: it stays. One that leads to
-    // the same file from both places is moved.
+    // A link into the backup would lead to nothing once it is restored, whether it leads there
+    // from the installation too (b) or not (app.dll): it stays. One that leads to the same file
+    // outside the backup from both places is moved.
     {"RelativeLinksToFiles",
-     "app.dll->.store/app.dll .store/app.dll=new same->../shared/x "
-     "../shared/x=s",
-     "app.dll=old same=old", false, FaultPoint::kCount, 0,
-     ".store/app.dll=new app.dll->.store/app.dll", "app.dll=old same->../shared/x",
-     "flushed: kept-link-elsewhere:app.dll kept:.store moved:same left::145 flushed-install:"},
+     "app.dll->.store/app.dll .store/app.dll=new same->../shared/x ../shared/x=s b->../backup/x "
+     "x=new",
+     "app.dll=old same=old b=old x=old", false, FaultPoint::kCount, 0,
+     ".store/app.dll=new app.dll->.store/app.dll b->../backup/x",
+     "app.dll=old b=old same->../shared/x x=new",
+     "flushed: kept-link-into-backup:app.dll kept-link-into-backup:b kept:.store moved:same "
+     "moved:x "
+     "left::145 flushed-install:"},
+    // A linked directory that holds the backup would move files from outside it, and the log.
+    {"LinkAboveTheBackup", "up->.. a=new", "a=old up/", false, FaultPoint::kCount, 0, "up->..",
+     "a=new up/", "flushed: not-entered:up moved:a flushed-install:", "w/backup"},
     {"NameEndingInADot", "lib.=1 ok=2", "", false, FaultPoint::kCount, 0, "lib.=1", "ok=2",
      "kept-name:lib. flushed: moved:ok left::145 flushed-install:"},
     {"AcrossVolumes", "a=new", "a=old", true, FaultPoint::kCount, 0, "-", "a=new",
@@ -400,6 +407,9 @@ const PosixEventCase kPosixEventCases[] = {
     // A directory whose full path is too long to be told apart from the installation is restored.
     {"AcrossVolumesLongPath", LONG "/a=new", LONG "/a=old", true, FaultPoint::kCount, 0, "-",
      LONG "/a=new", "flushed: copied:" LONG "/a removed:" LONG " removed: flushed-install:"},
+    // The renamed file's own flush commits the rename that its directory's flush could not.
+    {"AcrossVolumesRenameFlushedByItsFile", "a=new", "a=old", true, FaultPoint::kFlush, 3, "-",
+     "a=new", "flushed: copied:a removed: flushed-install:"},
     {"AcrossVolumesNotDeleted", "a=new", "a=old", true, FaultPoint::kDeleteFile, 1, "a=new",
      "a=new", "flushed: in-both:a:19 left::145 flushed-install:"},
     // Each failure logged: the backup's volume, so each file is flushed instead; a file that

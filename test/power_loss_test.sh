@@ -88,6 +88,24 @@ failed=0
 # backup's; set by layout.
 where_install= where_backup=
 snapshot() { for v in 0 1; do cp --sparse=always "$work/disk$v.img" "$work/$1-$v.img"; done; }
+# A stopped process may still be inside a flush, writing while the images are copied: a copy
+# torn so is no cut. So the copy waits until each process of the group has stopped and the loop
+# devices have nothing in flight.
+settle() {
+  local p loop tries
+  for p in $(pgrep -g "$pid"); do
+    for ((tries = 0; tries < 5000; tries++)); do
+      case $(sed 's/.*) //' "/proc/$p/stat" 2>/dev/null | cut -c1) in T | t | Z | X | '') break ;; esac
+      sleep 0.001
+    done
+  done
+  for loop in "${loops[@]}"; do
+    for ((tries = 0; tries < 5000; tries++)); do
+      [ "$(tr -d ' \n' <"/sys/block/${loop#/dev/}/inflight")" != 00 ] || break
+      sleep 0.001
+    done
+  done
+}
 inspect() {  # label, new|either, snapshot name
   local v result status=0
   for v in 0 1; do
@@ -192,6 +210,7 @@ during() {  # layout [held]
     fi
     # The group exists once the program's session begins.
     kill -STOP -- "-$pid" 2>/dev/null || continue
+    settle
     snapshot "cut-$cuts"
     kill -CONT -- "-$pid"
     cuts=$((cuts + 1))
