@@ -319,3 +319,9 @@ HANDLE OpenVolumeA(LPCSTR path);
 // write-through, or a volume's flush, done without doing it. Wine does both (it is known by
 // wine_get_version in its ntdll); Windows and the POSIX layer keep their word.
 BOOL IgnoresWriteThrough();
+
+// Beyond Win32, on both systems: writes into `text` (`size` bytes) the path a symbolic link
+// holds, as it was made (relative or not), terminated, and returns its length; 0, with the
+// error, where it cannot. Windows gives 0 with ERROR_NOT_SUPPORTED: there the walk places a
+// link beside its destination to learn where it leads from there.
+DWORD GetLinkTextA(LPCSTR link, LPSTR text, DWORD size);

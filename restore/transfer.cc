@@ -153,15 +153,39 @@ void MoveOneFile(const Level& level, const char* from, const char* to, DWORD att
   Note(walker.log, Event::kNotMoved, from, to);
 }
 
+// True when the relative link path `text` leads from the directory of `to` to the file `target`,
+// as it would once the link is renamed onto `to`.
+bool LeadsFrom(const char* to, const char* text, const Identity& target) {
+  const char* last = std::strrchr(to, kPathSeparator);
+  if (last == nullptr) return false;
+  const std::size_t length = static_cast<std::size_t>(last - to), text_length = std::strlen(text);
+  const unique_heap_str path(
+      static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, length + text_length + 2)));
+  if (!path) return false;
+  std::memcpy(path.get(), to, length + 1);
+  std::memcpy(path.get() + length + 1, text, text_length + 1);
+  Identity landed;
+  return IdentityOf(path.get(), &landed) && landed == target;
+}
+
 // Moves the link `from` onto `to` where it leads to the same file from there: a relative link
 // may lead elsewhere, or nowhere, from another directory, and would replace the installed file
-// with a dangling link. It is renamed beside `to` first, where it leads as it would from `to`.
+// with a dangling link. Where the system gives the link's own path, that is followed from `to`'s
+// directory, and the link moves with one rename, so that a kill finds it in one place; where it
+// does not, the link is renamed beside `to` first, where it leads as it would from `to`.
 void MoveLink(const Level& level, const char* from, const char* to, DWORD attributes,
               Walker& walker) {
   Identity target, landed;
   char temporary[MAX_PATH];
   if (MayLeadIntoTheBackup(from, level)) return Stays(walker, Event::kKeptLinkIntoBackup, from);
-  if (!IdentityOf(from, &target) || !MakeTemporary(to, temporary, walker.temporary)) {
+  if (!IdentityOf(from, &target)) return Stays(walker, Event::kNotMoved, from, to);
+  if (GetLinkTextA(from, temporary, sizeof temporary) != 0) {
+    if (temporary[0] != kPathSeparator && !LeadsFrom(to, temporary, target)) {
+      return Stays(walker, Event::kKeptLinkElsewhere, from);
+    }
+    return MoveOneFile(level, from, to, attributes, walker);
+  }
+  if (GetLastError() != ERROR_NOT_SUPPORTED || !MakeTemporary(to, temporary, walker.temporary)) {
     return Stays(walker, Event::kNotMoved, from, to);
   }
   DWORD flags;

@@ -397,9 +397,11 @@ const PosixEventCase kPosixEventCases[] = {
      "flushed: kept-link-into-backup:app.dll kept-link-into-backup:b kept:.store moved:same "
      "moved:x "
      "left::145 flushed-install:"},
-    // A linked directory that holds the backup would move files from outside it, and the log.
-    {"LinkAboveTheBackup", "up->.. a=new", "a=old up/", false, FaultPoint::kCount, 0, "up->..",
-     "a=new up/", "flushed: not-entered:up moved:a flushed-install:", "w/backup"},
+    // A linked directory that holds the backup would move files from outside it, and the log. A
+    // relative link leads elsewhere from an installation at another depth.
+    {"LinksAboveTheBackup", "up->.. a=new l->../../shared/x ../../shared/x=s", "a=old l=old up/",
+     false, FaultPoint::kCount, 0, "l->../../shared/x up->..", "a=new l=old up/",
+     "flushed: kept-link-elsewhere:l not-entered:up moved:a flushed-install:", "w/backup"},
     {"NameEndingInADot", "lib.=1 ok=2", "", false, FaultPoint::kCount, 0, "lib.=1", "ok=2",
      "kept-name:lib. flushed: moved:ok left::145 flushed-install:"},
     {"AcrossVolumes", "a=new", "a=old", true, FaultPoint::kCount, 0, "-", "a=new",

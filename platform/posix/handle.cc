@@ -195,6 +195,15 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* informa
   return TRUE;
 }
 
+DWORD GetLinkTextA(LPCSTR link, LPSTR text, DWORD size) {
+  if (size == 0) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  const ssize_t length = readlink(link, text, size);
+  if (length < 0) return FailErrno();
+  if (static_cast<DWORD>(length) >= size) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  text[length] = '\0';
+  return static_cast<DWORD>(length);
+}
+
 DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size, DWORD flags) {
   const int fd = ToFd(file);
   if (fd < 0 || flags != 0) return Fail(ERROR_INVALID_PARAMETER);

@@ -23,6 +23,11 @@ HANDLE OpenVolumeA(LPCSTR path) {
                      OPEN_EXISTING, 0, nullptr);
 }
 
+DWORD GetLinkTextA(LPCSTR, LPSTR, DWORD) {
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return 0;
+}
+
 BOOL IgnoresWriteThrough() {
   // No system call: both look in the process's own module list.
   const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
