@@ -42,10 +42,11 @@ begin
     Result := '';
 end;
 
-// Refuses, before anything is unpacked, where the product is not installed.
+// Refuses, before anything is unpacked, where the product is not installed: no registration, or
+// one whose directory is gone (deleted without its uninstaller), which [Dirs] would make anew.
 function InitializeSetup(): Boolean;
 begin
-  Result := InstalledDir('') <> '';
+  Result := (InstalledDir('') <> '') and DirExists(InstalledDir(''));
   if not Result then
     SuppressibleMsgBox('Velmarok is not installed on this computer, so this patch has nothing ' +
       'to update.', mbCriticalError, MB_OK, IDOK);

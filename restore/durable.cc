@@ -32,14 +32,22 @@ bool NoFlushToBeHad(DWORD error) {
 // is cleared (and put back); POSIX flushes through a read-only descriptor too.
 bool FlushFile(const char* from) {
   constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  DWORD held = ERROR_SUCCESS;
   for (const DWORD access : {DWORD{GENERIC_WRITE}, DWORD{GENERIC_READ}}) {
     const unique_hfile file(
         CreateFileA(from, access, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
     if (file && FlushFileBuffers(file.get())) return true;
-    // A write-protected volume holds nothing unwritten; Wine flushes only through write access.
-    if (!file && access == GENERIC_WRITE && GetLastError() == ERROR_WRITE_PROTECT) return true;
+    if (!file && access == GENERIC_WRITE) {
+      // A write-protected volume holds nothing unwritten; Wine flushes only through write access.
+      if (GetLastError() == ERROR_WRITE_PROTECT) return true;
+      // A scanner reading the file shares no writing: that, not the read handle's refusal to
+      // flush, says why, and it clears when the scanner lets go.
+      if (GetLastError() == ERROR_SHARING_VIOLATION || GetLastError() == ERROR_LOCK_VIOLATION) {
+        held = GetLastError();
+      }
+    }
   }
-  const DWORD error = GetLastError();
+  const DWORD error = held != ERROR_SUCCESS ? held : GetLastError();
   const DWORD attributes = GetFileAttributesA(from);
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY) ||
       !SetFileAttributesA(from, attributes & ~FILE_ATTRIBUTE_READONLY)) {

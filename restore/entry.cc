@@ -9,6 +9,7 @@
 #include "restore/log.h"
 #include "restore/names.h"
 #include "restore/outcome.h"
+#include "restore/restart.h"
 #include "restore/transfer.h"
 
 namespace {
@@ -124,17 +125,19 @@ Outcome Restore(const char* log_path, const char* command_line, Log& log, Log*& 
   Registered(kept, outcome, number, found ? directory : nullptr);
   if (!found) return Outcome::kNotInstalled;
   const bool at_restart = HasSwitch(command_line, kRestartSwitch);
+  QueuedReplacements queued;
   // Each walk finishes what an earlier one left; only a held file is worth another. The
   // restore is on disk before the program returns: an installer that reports success must be
   // telling the truth.
   Durability durable(kBackupDirectory, directory, kept);
   // A held file is queued for the restart only once the waits are over.
   constexpr std::size_t kWaits = sizeof kHeldWaits / sizeof *kHeldWaits;
-  WalkResult walk = MoveTree(kBackupDirectory, directory, kept, &durable);
+  WalkResult walk = MoveTree(kBackupDirectory, directory, kept, &durable, false, &queued);
   for (std::size_t i = 0; i < kWaits && walk.held; ++i) {
     Note(kept, Event::kWaiting, nullptr, nullptr, kHeldWaits[i]);
     Sleep(kHeldWaits[i]);
-    walk = MoveTree(kBackupDirectory, directory, kept, &durable, at_restart && i + 1 == kWaits);
+    walk = MoveTree(kBackupDirectory, directory, kept, &durable, at_restart && i + 1 == kWaits,
+                    &queued);
   }
   durable.Finish();
   return OutcomeOf(walk);

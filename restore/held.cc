@@ -10,12 +10,14 @@ bool Held(DWORD error) {
 }
 
 // True when the move onto `to` that just failed with `error` failed for a file that another
-// process held. Access denied is also what a file's rename over a directory gives: a name clash,
-// which no wait clears. Only that error costs a look at `to`. Keeps the thread's last error.
+// process held. Access denied is also what a file's rename over a directory gives (a name clash),
+// over a read-only file, or where no file is to be replaced (the permissions of its directory):
+// no wait clears those. Only that error costs a look at `to`. Keeps the thread's last error.
 bool HeldBy(DWORD error, const char* to) {
   if (!Held(error)) return false;
   if (error != ERROR_ACCESS_DENIED) return true;
   const DWORD attributes = GetFileAttributesA(to);
   SetLastError(error);
-  return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
 }

@@ -8,6 +8,6 @@
 bool Held(DWORD error);
 
 // True when the move onto `to` that just failed with `error` failed for a file that another
-// process held, and not for a name clash (a file renamed over a directory, which no wait
-// clears). Keeps the thread's last error.
+// process held, and not for a name clash (a file renamed over a directory), a read-only `to`, or
+// a `to` that is not there, which no wait clears. Keeps the thread's last error.
 bool HeldBy(DWORD error, const char* to);

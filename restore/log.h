@@ -30,6 +30,7 @@ enum class Event {
   kQueued,         // The copy `path` of a held file replaces `other` at the next restart.
   kQueuedInBoth,   // The held file `path`, queued to replace `other`, was not deleted: error.
   kNotQueued,      // The held file `path` was not queued to replace `other`: error.
+  kCancelled,      // The copy `path`, queued to replace `other`, was deleted: `other` is newer.
   kKeptDot,        // The member `other` of the directory `path` stays: its name begins with ".".
   kKeptNameEnd,    // `path` stays: its name ends in "." or a space, which Windows drops.
   kKeptShortName,  // `path` stays: its name holds "~" and may be another file's short name.

@@ -39,6 +39,8 @@ inline constexpr Words kWords[] = {
     {Event::kQueuedInBoth, Tally::kNone,
      "queued to replace at the next restart but not deleted, so in both places: %p -> %o%e"},
     {Event::kNotQueued, Tally::kNone, "not queued to replace at the next restart: %p -> %o%e"},
+    {Event::kCancelled, Tally::kNone,
+     "deleted, so that the restart does not put it over the file just installed: %p -> %o"},
     {Event::kKeptDot, Tally::kKept, "kept: %p%/%o (its name begins with \".\")"},
     {Event::kKeptNameEnd, Tally::kKept,
      "kept: %p (its name ends in \".\" or a space, which Windows drops)"},

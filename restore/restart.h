@@ -13,3 +13,22 @@ class Log;
 // only for an administrator, and the POSIX layer never does. A `from` that cannot be deleted
 // once queued is noted as being in both places, and counts as queued.
 bool ReplaceAtRestart(const char* from, const char* to, TemporaryNames& names, Log* log);
+
+// The replacements an earlier run queued for the next restart (its ~rbXXXX.tmp copies), read
+// once a run. A file installed directly since makes its queued copy harmful: the restart would
+// put the older copy over it. Makes its calls only when such a replacement is queued.
+class QueuedReplacements {
+ public:
+  // Reads the queue (nothing where there is none, or no heap for it).
+  QueuedReplacements();
+  QueuedReplacements(const QueuedReplacements&) = delete;
+  QueuedReplacements& operator=(const QueuedReplacements&) = delete;
+  ~QueuedReplacements();
+
+  // Deletes the queued copy that would replace `to` at the restart, which then renames nothing,
+  // and notes it in `log`. `to` is matched as the queue spells it, in any case.
+  void Cancel(const char* to, Log* log);
+
+ private:
+  char* queue_ = nullptr;  // Pairs of terminated paths, source then destination; then "".
+};

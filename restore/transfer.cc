@@ -53,8 +53,16 @@ struct Walker {
   EnteredDirectories entered;
   const char* installation;
   TemporaryNames temporary;
-  bool at_restart;  // Queue a held installed file's replacement for the next restart.
+  bool at_restart;             // Queue a held installed file's replacement for the next restart.
+  QueuedReplacements* queued;  // What earlier runs queued (nullptr: nothing).
 };
+
+// Notes that `from` is installed as `to`, which an older copy queued for the restart must not
+// replace.
+void Installed(Walker& walker, Event event, const char* from, const char* to) {
+  Note(walker.log, event, from, to);
+  if (walker.queued != nullptr) walker.queued->Cancel(to, walker.log);
+}
 
 // Notes `event` for a member that stays for a reason another walk would meet again.
 void Stays(Walker& walker, Event event, const char* path, const char* other = nullptr) {
@@ -127,7 +135,7 @@ void MoveOneFile(const Level& level, const char* from, const char* to, DWORD att
   // first would lose it whenever the move then failed. No directory is ever made.
   DWORD flags;
   if (!ReadyToRename(level, from, to, walker, &flags)) return;
-  if (Rename(from, to, flags, walker.log)) return Note(walker.log, Event::kMoved, from, to);
+  if (Rename(from, to, flags, walker.log)) return Installed(walker, Event::kMoved, from, to);
   bool copied = false;
   if (GetLastError() == ERROR_NOT_SAME_DEVICE) {
     // A bind mount of the installation inside the backup is no link: its files, copied across,
@@ -138,10 +146,10 @@ void MoveOneFile(const Level& level, const char* from, const char* to, DWORD att
       if (level.installed) return Stays(walker, Event::kNotEnteredInstalled, level.source);
     }
     if (MoveAcrossVolumes(from, to, attributes, &copied, walker.temporary, walker.log)) {
-      return Note(walker.log, Event::kCopied, from, to);
+      return Installed(walker, Event::kCopied, from, to);
     }
   }
-  if (copied) return Note(walker.log, Event::kInBoth, from, to);
+  if (copied) return Installed(walker, Event::kInBoth, from, to);
   const DWORD error = GetLastError();
   if (!HeldBy(error, to)) return Stays(walker, Event::kNotMoved, from, to);
   if (walker.at_restart && ReplaceAtRestart(from, to, walker.temporary, walker.log)) {
@@ -197,7 +205,7 @@ void MoveLink(const Level& level, const char* from, const char* to, DWORD attrib
   }
   const bool leads_there = IdentityOf(temporary, &landed) && landed == target;
   if (leads_there && Rename(temporary, to, flags, walker.log)) {
-    return Note(walker.log, Event::kMoved, from, to);
+    return Installed(walker, Event::kMoved, from, to);
   }
   const DWORD error = GetLastError();
   if (!MoveFileExA(temporary, from, 0)) {
@@ -334,8 +342,8 @@ void Walk(const char* source, const char* destination, const Level* up, bool lin
 }  // namespace
 
 WalkResult MoveTree(const char* source, const char* destination, Log* log, Durability* durable,
-                    bool at_restart) {
-  Walker walker{{}, log, durable, {}, destination, {}, at_restart};
+                    bool at_restart, QueuedReplacements* queued) {
+  Walker walker{{}, log, durable, {}, destination, {}, at_restart, queued};
   Note(log, Event::kWalk, source, destination);
   // A source that is itself a link is walked as a linked directory, never removed: Wine's
   // RemoveDirectoryA would remove the directory it leads to. One call a walk.

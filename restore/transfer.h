@@ -3,6 +3,7 @@
 
 class Durability;
 class Log;
+class QueuedReplacements;
 
 // What one walk met that its caller may act on.
 struct WalkResult {
@@ -26,7 +27,8 @@ struct WalkResult {
 // tells whether a file was held. Each outcome is noted in `log` (nullptr: none); `durable`, shared
 // by the walks of one restore, puts each rename on disk after the data it names (nullptr: the
 // system's cache decides when). With `at_restart`, a file whose installed file another process
-// holds is queued to replace it at the next restart instead (see ReplaceAtRestart). Both paths are
-// used as given.
+// holds is queued to replace it at the next restart instead (see ReplaceAtRestart); a file
+// installed cancels what `queued` (nullptr: nothing) holds for it. Both paths are used as given.
 WalkResult MoveTree(const char* source, const char* destination, Log* log = nullptr,
-                    Durability* durable = nullptr, bool at_restart = false);
+                    Durability* durable = nullptr, bool at_restart = false,
+                    QueuedReplacements* queued = nullptr);
