@@ -41,6 +41,7 @@ enum class Event {
                          // installation directory, or hold it.
   kKeptLink,    // The link `path` stays: it leads to the file it would replace, or to nothing.
   kKeptDevice,  // The member `path` stays: a FIFO, a device or a socket, no file to install.
+  kKeptLog,     // The file `path` stays: it is the log being written.
   kKeptLinkElsewhere,   // The link `path` stays: from its destination it leads elsewhere.
   kKeptLinkIntoBackup,  // The link `path` stays: it leads into the backup.
   kNameTooLong,  // A member of the directory `path` stays: its name fills the whole name field.

@@ -54,13 +54,14 @@ inline constexpr Words kWords[] = {
      "leaves, or a file made during the walk)"},
     {Event::kNotEntered, Tally::kKept,
      "not entered: %p (a linked directory that may lead back into the tree being walked, or hold "
-     "the backup or the log)"},
+     "the backup)"},
     {Event::kNotEnteredInstalled, Tally::kKept,
      "not entered: %p (a linked or mounted directory that may lie inside the installation "
      "directory, or hold it)"},
     {Event::kKeptLink, Tally::kKept,
      "kept: %p (a link that leads to the file it would replace, or to nothing)"},
     {Event::kKeptDevice, Tally::kKept, "kept: %p (a FIFO, a device or a socket, not a file)"},
+    {Event::kKeptLog, Tally::kKept, "kept: %p (the log being written)"},
     {Event::kKeptLinkElsewhere, Tally::kKept,
      "kept: %p (a link that would lead elsewhere, or to nothing, from where it would land)"},
     {Event::kKeptLinkIntoBackup, Tally::kKept,

@@ -33,7 +33,8 @@ unique_heap_str JoinPath(const char* directory, const char* name) {
 struct Level {
   const char* source;
   const Level* up;
-  bool linked;  // Reached through a link: the directory lies outside the backup.
+  bool linked;     // Reached through a link: the directory lies outside the backup.
+  bool holds_log;  // The log may lie in this directory or below: it is kept where it is.
   // Decided at the directory's first file that no rename reaches: whether the directory may lie
   // inside the installation directory, or hold it (a mount point, listed as a plain directory).
   mutable bool crossed = false;
@@ -90,14 +91,27 @@ const char* WalkedBackup(const Level& level) {
   return outermost->source;
 }
 
-// True unless the linked directory `path` is known to hold neither the backup nor the open log
-// (nullptr: none): walked, it would move files from outside the backup, the backup into itself,
-// or the log while it is written.
-bool MayHoldTheWalk(const char* path, const Level& level, const char* log) {
+// True unless the linked directory `path` is known not to hold the backup: walked, it would move
+// files from outside the backup, and the backup into itself. Tells in `*holds_log` whether it
+// may hold the open log (`log`, nullptr: none).
+bool MayHoldTheBackup(const char* path, const Level& level, const Log* log, bool* holds_log) {
   BY_HANDLE_FILE_INFORMATION target;
   if (!InformationOf(path, &target)) return true;
-  return LiesWithin(WalkedBackup(level), target, true) ||
-         (log != nullptr && LiesWithin(log, target, true));
+  *holds_log = level.holds_log ||
+               (log != nullptr && log->path() != nullptr && LiesWithin(log->path(), target, true));
+  return LiesWithin(WalkedBackup(level), target, true);
+}
+
+// True when the file `from`, in a directory that may hold the log, may be the log itself: moved,
+// it would go on being written where it lands, over an installed file.
+bool MayBeTheLog(const char* from, const Log& log) {
+  BY_HANDLE_FILE_INFORMATION file, opened;
+  // A file that does not open is not the log, which is open.
+  if (!InformationOf(from, &file)) return false;
+  return !GetFileInformationByHandle(log.file(), &opened) ||
+         (file.dwVolumeSerialNumber == opened.dwVolumeSerialNumber &&
+          file.nFileIndexHigh == opened.nFileIndexHigh &&
+          file.nFileIndexLow == opened.nFileIndexLow);
 }
 
 // True unless the file the link `from` leads to is known to lie outside the backup: installed, the
@@ -218,7 +232,7 @@ void MoveLink(const Level& level, const char* from, const char* to, DWORD attrib
   Note(walker.log, Event::kNotMoved, from, to);
 }
 
-void Walk(const char* source, const char* destination, const Level* up, bool linked,
+void Walk(const char* source, const char* destination, const Level* up, bool linked, bool holds_log,
           Walker& walker);
 
 // Moves one member of `level`'s directory (found by the enumeration) into `destination`.
@@ -246,18 +260,23 @@ void MoveEntry(const Level& level, const char* destination, const WIN32_FIND_DAT
   if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
     // Links to directories are walked, but never back into the tree being walked, nor twice into
     // one directory. Only a link costs the check, so a tree without links makes no call for it.
+    bool holds_log = level.holds_log;
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
       if (MayBeInstalled(from.get(), walker.installation)) {
         return Stays(walker, Event::kNotEnteredInstalled, from.get());
       }
       if (MayWalkAgain(from.get(), level, walker.entered) ||
-          MayHoldTheWalk(from.get(), level, walker.log != nullptr ? walker.log->path() : nullptr)) {
+          MayHoldTheBackup(from.get(), level, walker.log, &holds_log)) {
         return Stays(walker, Event::kNotEntered, from.get());
       }
     }
     const bool linked = level.linked || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    Walk(from.get(), to.get(), &level, linked, walker);
+    Walk(from.get(), to.get(), &level, linked, holds_log, walker);
     return;
+  }
+  // The log stays where it is written; the restore is the same with a log or without.
+  if (level.holds_log && MayBeTheLog(from.get(), *walker.log)) {
+    return Note(walker.log, Event::kKeptLog, from.get());
   }
   // Renamed over an installed file, a FIFO or a device node would take its place.
   if (entry.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) {
@@ -293,7 +312,7 @@ void NoteStillThere(const char* pattern, const char* source, Log* log) {
 
 // Walks the directory `source` into `destination`; `linked` tells whether `source` was reached
 // through a link.
-void Walk(const char* source, const char* destination, const Level* up, bool linked,
+void Walk(const char* source, const char* destination, const Level* up, bool linked, bool holds_log,
           Walker& walker) {
   // The pattern is the source, a separator, "*" and the terminator; a longer source is skipped
   // rather than truncated, which would enumerate some other directory.
@@ -305,7 +324,7 @@ void Walk(const char* source, const char* destination, const Level* up, bool lin
   pattern[length + 1] = '*';
   pattern[length + 2] = '\0';
 
-  const Level level{source, up, linked};
+  const Level level{source, up, linked, holds_log};
   const unsigned long stayed = walker.log != nullptr ? walker.log->Stayed() : 0;
   WIN32_FIND_DATAA entry;
   {
@@ -359,6 +378,6 @@ WalkResult MoveTree(const char* source, const char* destination, Log* log, Durab
     Stays(walker, Event::kNotEnteredInstalled, source);
     return walker.result;
   }
-  Walk(source, destination, nullptr, linked, walker);
+  Walk(source, destination, nullptr, linked, false, walker);
   return walker.result;
 }

@@ -100,13 +100,15 @@ inline std::vector<std::string> Expected(std::string_view tokens,
       lines.push_back(
           "kept: " + from +
           " (a link that would lead elsewhere, or to nothing, from where it would land)");
+    } else if (kind == "kept-log") {
+      lines.push_back("kept: " + from + " (the log being written)");
     } else if (kind == "kept-link-into-backup") {
       lines.push_back("kept: " + from +
                       " (a link into the backup, which would lead to nothing once it is restored)");
     } else if (kind == "not-entered") {
       lines.push_back("not entered: " + from +
                       " (a linked directory that may lead back into the tree being walked, or "
-                      "hold the backup or the log)");
+                      "hold the backup)");
     } else if (kind == "not-entered-installed") {
       lines.push_back("not entered: " + from +
                       " (a linked or mounted directory that may lie inside the installation "

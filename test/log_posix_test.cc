@@ -357,6 +357,7 @@ struct PosixEventCase {
   // "backup" is a link to this directory, which holds the backup column's tree (nullptr: none).
   const char* backup_link = nullptr;
   bool unopenable = false;  // No volume opens, so each file is flushed.
+  const char* log = "log.txt";
 };
 
 // A directory name that puts a full path below the test root past MAX_PATH, while the paths
@@ -427,6 +428,11 @@ const PosixEventCase kPosixEventCases[] = {
      "volume-not-flushed-install::5 moved:a removed:"},
     {"NoMemoryForAPath", "a=1", "", false, FaultPoint::kHeapAlloc, 1, "a=1", "",
      "no-memory:a left::145"},
+    // A linked directory that holds the log is walked as without one; only the log stays.
+    {"LinkToTheLogsDirectory", "l->../ext a=new ../ext/x=new", "a=old l/x=old", false,
+     FaultPoint::kCount, 0, "l->../ext", "a=new l/x=new",
+     "flushed: moved:a moved:l/x kept-log:l/run.log left::145 flushed-install:", nullptr, false,
+     "ext/run.log"},
     {"ListingEndsEarly", "", "", false, FaultPoint::kFindNext, 1, "-", "",
      "list-ended::29 removed:"},
 };
@@ -453,7 +459,7 @@ TEST_P(PosixEventTable, LeavesExpectedTreesAndLog) {
   MakeTree("install", c.install);
   {
     Log log;
-    ASSERT_TRUE(log.Open("log.txt", ""));
+    ASSERT_TRUE(log.Open(c.log, ""));
     SeparateDirectoryVolumes(c.volumes);
     OpenNoVolumes(c.unopenable);
     FailNthCall(c.fault, c.nth);
@@ -465,8 +471,7 @@ TEST_P(PosixEventTable, LeavesExpectedTreesAndLog) {
   }
   EXPECT_EQ(ReadTree("backup"), c.backup_after);
   EXPECT_EQ(ReadTree("install"), c.install_after);
-  EXPECT_EQ(logtest::Events(logtest::Lines(logtest::ReadText("log.txt"))),
-            logtest::Expected(c.logged));
+  EXPECT_EQ(logtest::Events(logtest::Lines(logtest::ReadText(c.log))), logtest::Expected(c.logged));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, PosixEventTable, ::testing::ValuesIn(kPosixEventCases),
