@@ -162,15 +162,8 @@ unins000.dat
 unins000.exe"
 expect "held, without the restart switch" "$(tree "$out/patch-held" | grep core.dll)" "bin/core.dll=core 1.0"
 expect "patched again once released" "$(tree "$held")" "$product11"
-expect "held, queued for the restart" "$(tree "$out/patch-queued" | sed 's/~rb[0-9A-F]\{4\}/~rbXXXX/')" "Velmarok.exe=version 1.1
-bin/core.dll=core 1.0
-bin/~rbXXXX.tmp=core 1.1
-bin/Ж-new.dll=new in 1.1
-bin/日本.dat=data 1.1
-lang/de.txt=new in 1.1
-readme.txt=readme 1.0
-unins000.dat
-unins000.exe"
+expect "held, queued for the restart" "$(tree "$out/patch-queued" | sed 's/~rb[0-9A-F]\{4\}/~rbXXXX/')" \
+  "$(sed 's|^bin/core.dll=.*|bin/core.dll=core 1.0\nbin/~rbXXXX.tmp=core 1.1|' <<<"$product11")"
 expect "after the restart" "$(tree "$queued")" "$product11"
 sed -i '/^install-held=/,$d' "$out/status.txt"
 rm -f "$log"
@@ -199,14 +192,7 @@ unins000.dat
 unins000.exe"
 # The README's rules: each backup file replaces the installed one or joins its directory; the dot
 # directory and the directory the product lacks stay in backup, which setup removes with {tmp}.
-expect "the product as patched" "$(tree "$out/patched")" "Velmarok.exe=version 1.1
-bin/core.dll=core 1.1
-bin/Ж-new.dll=new in 1.1
-bin/日本.dat=data 1.1
-lang/de.txt=new in 1.1
-readme.txt=readme 1.0
-unins000.dat
-unins000.exe"
+expect "the product as patched" "$(tree "$out/patched")" "$product11"
 # Read now that setup has ended: /LOG alone wrote it outside {tmp}.
 # Wine's drive Z: has no volume device to flush, so each file is flushed before its rename.
 wanted_log="registry: $key, \"Inno Setup: App Path\" = $I

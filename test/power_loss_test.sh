@@ -92,18 +92,15 @@ snapshot() { for v in 0 1; do cp --sparse=always "$work/disk$v.img" "$work/$1-$v
 # torn so is no cut. So the copy waits until each process of the group has stopped and the loop
 # devices have nothing in flight.
 settle() {
-  local p loop tries
+  local p t
   for p in $(pgrep -g "$pid"); do
-    for ((tries = 0; tries < 5000; tries++)); do
+    for ((t = 0; t < 5000; t++)); do
       case $(sed 's/.*) //' "/proc/$p/stat" 2>/dev/null | cut -c1) in T | t | Z | X | '') break ;; esac
       sleep 0.001
     done
   done
-  for loop in "${loops[@]}"; do
-    for ((tries = 0; tries < 5000; tries++)); do
-      [ "$(tr -d ' \n' <"/sys/block/${loop#/dev/}/inflight")" != 00 ] || break
-      sleep 0.001
-    done
+  for p in "${loops[@]}"; do
+    for ((t = 0; t < 5000; t++)); do [ "$(tr -d ' \n' <"/sys/block/${p#/dev/}/inflight")" != 00 ] && sleep 0.001 || break; done
   done
 }
 inspect() {  # label, new|either, snapshot name
