@@ -26,23 +26,36 @@ char Folded(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// True when `a` and `b` name one path: in any case, a run of separators as one.
-bool SamePath(const char* a, const char* b) {
-  while (*a != '\0' && *b != '\0') {
+// True when the paths from `a` to `a_end` and from `b` to `b_end` are one: in any case, a run of
+// separators as one.
+bool SamePath(const char* a, const char* a_end, const char* b, const char* b_end) {
+  while (a != a_end && b != b_end) {
     if (*a == kPathSeparator && *b == kPathSeparator) {
-      while (*a == kPathSeparator) ++a;
-      while (*b == kPathSeparator) ++b;
+      while (a != a_end && *a == kPathSeparator) ++a;
+      while (b != b_end && *b == kPathSeparator) ++b;
       continue;
     }
     if (Folded(*a++) != Folded(*b++)) return false;
   }
-  return *a == '\0' && *b == '\0';
+  return a == a_end && b == b_end;
 }
 
-// True when `path` names one of this program's copies: "~rb" begins its name.
-bool IsOurCopy(const char* path) {
-  const char* name = std::strrchr(path, kPathSeparator);
-  return std::strncmp(name != nullptr ? name + 1 : path, "~rb", 3) == 0;
+// True when `source`, queued to replace `destination`, is a copy this program made: named
+// ~rbXXXX.tmp, and beside its destination. Nothing else is ever deleted.
+bool IsOurCopy(const char* source, const char* destination) {
+  source = Plain(source);
+  destination = Plain(destination);
+  const char* name = std::strrchr(source, kPathSeparator);
+  const char* beside = std::strrchr(destination, kPathSeparator);
+  if (name == nullptr || beside == nullptr || !SamePath(source, name, destination, beside) ||
+      std::strncmp(name + 1, "~rb", 3) != 0) {
+    return false;
+  }
+  // The digits first: a shorter name ends at one of them, before ".tmp" is looked for.
+  for (const char* digit = name + 4; digit != name + 8; ++digit) {
+    if (!((*digit >= '0' && *digit <= '9') || (*digit >= 'A' && *digit <= 'F'))) return false;
+  }
+  return std::strcmp(name + 8, ".tmp") == 0;
 }
 
 // Puts the queued renames on disk: the registry reaches the disk only lazily, and a cut before
@@ -112,7 +125,7 @@ QueuedReplacements::QueuedReplacements() {
                        &size) == ERROR_SUCCESS) {
     for (const char* source = queue_; *source != '\0';) {
       const char* destination = source + std::strlen(source) + 1;
-      ours = ours || IsOurCopy(source);
+      ours = ours || IsOurCopy(source, destination);
       source = *destination != '\0' ? destination + std::strlen(destination) + 1 : destination;
     }
   }
@@ -131,7 +144,9 @@ void QueuedReplacements::Cancel(const char* to, Log* log) {
   for (const char* source = queue_; *source != '\0';) {
     const char* destination = source + std::strlen(source) + 1;
     if (*destination == '\0') return;
-    if (IsOurCopy(source) && SamePath(Plain(destination), to)) {
+    const char* replaced = Plain(destination);
+    if (IsOurCopy(source, destination) &&
+        SamePath(replaced, replaced + std::strlen(replaced), to, to + std::strlen(to))) {
       const char* copy = Plain(source);
       SetFileAttributesA(copy, FILE_ATTRIBUTE_NORMAL);
       if (DeleteFileA(copy)) Note(log, Event::kCancelled, copy, to);
