@@ -100,6 +100,12 @@ inline std::vector<std::string> Expected(std::string_view tokens,
       lines.push_back(
           "kept: " + from +
           " (a link that would lead elsewhere, or to nothing, from where it would land)");
+    } else if (kind == "cancelled") {
+      const std::size_t arrow = path.find('>');
+      lines.push_back(
+          "deleted, so that the restart does not put it over the file just installed: " +
+          support::Join(install, path.substr(0, arrow)) + " -> " +
+          support::Join(install, path.substr(arrow + 1)));
     } else if (kind == "kept-log") {
       lines.push_back("kept: " + from + " (the log being written)");
     } else if (kind == "kept-link-into-backup") {

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "restore/durable.h"
 #include "restore/entry.h"
 #include "restore/log.h"
+#include "restore/restart.h"
 #include "restore/transfer.h"
 #include "test/log_lines.h"
 #include "test/support.h"
@@ -358,6 +360,9 @@ struct PosixEventCase {
   const char* backup_link = nullptr;
   bool unopenable = false;  // No volume opens, so each file is flushed.
   const char* log = "log.txt";
+  // The renames an earlier run queued for the restart, source then destination, a space between
+  // each (nullptr: no queue).
+  const char* queued = nullptr;
 };
 
 // A directory name that puts a full path below the test root past MAX_PATH, while the paths
@@ -433,6 +438,15 @@ const PosixEventCase kPosixEventCases[] = {
      FaultPoint::kCount, 0, "l->../ext", "a=new l/x=new",
      "flushed: moved:a moved:l/x kept-log:l/run.log left::145 flushed-install:", nullptr, false,
      "ext/run.log"},
+    // Only a copy of this program's, beside the file just installed, is cancelled: not one named
+    // otherwise, nor one elsewhere.
+    {"QueuedCopyCancelled", "a=new",
+     "a=old ~rb00A1.tmp=q ~rb00a1.tmp=q ~rbX.tmp=q sub/~rb0001.tmp=q", false, FaultPoint::kCount, 0,
+     "-", "a=new sub/~rb0001.tmp=q ~rb00a1.tmp=q ~rbX.tmp=q",
+     "flushed: moved:a cancelled:~rb00A1.tmp>a removed: flushed-install:", nullptr, false,
+     "log.txt",
+     "install/~rb00A1.tmp !install/a install/~rb00a1.tmp !install/a install/~rbX.tmp install/a "
+     "install/sub/~rb0001.tmp !install/a"},
     {"ListingEndsEarly", "", "", false, FaultPoint::kFindNext, 1, "-", "",
      "list-ended::29 removed:"},
 };
@@ -464,7 +478,24 @@ TEST_P(PosixEventTable, LeavesExpectedTreesAndLog) {
     OpenNoVolumes(c.unopenable);
     FailNthCall(c.fault, c.nth);
     Durability durable("backup", "install", &log);
-    MoveTree("backup", "install", &log, &durable);
+    // The queue as Windows keeps it: REG_MULTI_SZ, each path a string; no registry without one.
+    std::string pairs = c.queued != nullptr ? c.queued : "", hex;
+    for (char& ch : pairs) ch = ch == ' ' ? '\0' : ch;
+    for (const char ch : pairs + std::string(2, '\0')) {
+      char digits[8];
+      std::snprintf(digits, sizeof digits, ",%02x,00", static_cast<unsigned char>(ch));
+      hex += digits;
+    }
+    const std::string hive = support::Join(root_, c.queued != nullptr ? "HKLM.reg" : "none.reg");
+    if (c.queued != nullptr) {
+      std::ofstream(hive) << "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\"
+                             "SYSTEM\\CurrentControlSet\\Control\\Session Manager]\r\n"
+                             "\"PendingFileRenameOperations\"=hex(7):"
+                          << hex.substr(1) << "\r\n";
+    }
+    const ScopedVariable registry("RESTORE_BACKUP_HKLM", hive.c_str());
+    QueuedReplacements queue;
+    MoveTree("backup", "install", &log, &durable, false, c.queued != nullptr ? &queue : nullptr);
     durable.Finish();
     FailNthCall(FaultPoint::kCount, 0);
     SeparateDirectoryVolumes(false);
