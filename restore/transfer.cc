@@ -146,26 +146,22 @@ bool ReadyToRename(const Level& level, const char* from, const char* to, Walker&
 void MoveOneFile(const Level& level, const char* from, const char* to, DWORD attributes,
                  Walker& walker) {
   // One call that replaces: a move that fails leaves the installed file as it was. Deleting it
-  // first would lose it whenever the move then failed. No directory is ever made. Once a file of
-  // this directory has met another volume, every one does: its rename, and the flush before it,
-  // would only fail again.
-  bool across = level.crossed;
-  if (!across) {
-    DWORD flags;
-    if (!ReadyToRename(level, from, to, walker, &flags)) return;
-    if (Rename(from, to, flags, walker.log)) return Installed(walker, Event::kMoved, from, to);
-    across = GetLastError() == ERROR_NOT_SAME_DEVICE;
-    if (across) {
-      // A bind mount of the installation inside the backup is no link: its files, copied across,
-      // would replace installed files with one another. Only this path costs the check.
+  // first would lose it whenever the move then failed. No directory is ever made.
+  DWORD flags;
+  if (!ReadyToRename(level, from, to, walker, &flags)) return;
+  if (Rename(from, to, flags, walker.log)) return Installed(walker, Event::kMoved, from, to);
+  bool copied = false;
+  if (GetLastError() == ERROR_NOT_SAME_DEVICE) {
+    // A bind mount of the installation inside the backup is no link: its files, copied across,
+    // would replace installed files with one another. Only this path costs the check.
+    if (!level.crossed) {
       level.crossed = true;
       level.installed = MayBeInstalled(level.source, walker.installation, false);
       if (level.installed) return Stays(walker, Event::kNotEnteredInstalled, level.source);
     }
-  }
-  bool copied = false;
-  if (across && MoveAcrossVolumes(from, to, attributes, &copied, walker.temporary, walker.log)) {
-    return Installed(walker, Event::kCopied, from, to);
+    if (MoveAcrossVolumes(from, to, attributes, &copied, walker.temporary, walker.log)) {
+      return Installed(walker, Event::kCopied, from, to);
+    }
   }
   if (copied) return Installed(walker, Event::kInBoth, from, to);
   const DWORD error = GetLastError();

@@ -10,12 +10,11 @@
 # (emptied; ASCII only, as cmd reads its batch file in the console's code page).
 # Wine's prefix and settings come from the environment.
 #
-# Every 32-bit Windows process costs about a minute where the kernel runs no 32-bit code, so the
-# steps run from two batch files, each in one 64-bit `cmd`, then one `wineboot -r`: 31 32-bit
-# processes (the compiler four times; nine setups and the uninstaller twice each, as their loaders
-# start a copy; the program five times; the holder twice) and 64-bit helpers (start, xcopy, reg,
-# taskkill), which start in a second or two. What is to be looked at between steps is copied
-# aside with xcopy and checked afterwards.
+# Every 32-bit Windows process costs about a minute where the kernel runs no 32-bit code, so all
+# the steps run from one batch file in one 64-bit `cmd`: thirteen 32-bit processes (the compiler
+# three times, each of the three setups and the uninstaller twice, as their loaders start a copy,
+# and the program twice) and 64-bit helpers (start, xcopy, reg), which start in a second or two. What is to be looked at
+# between steps is copied aside with xcopy and checked afterwards.
 set -euo pipefail
 # Where the kernel runs no 32-bit code, scripts/deps.sh has qemu's user-mode emulator run them,
 # and there the compiler crashes while it compresses (a segmentation fault, an illegal instruction
