@@ -22,12 +22,13 @@ const char* Plain(const char* path) {
                                                                   : path;
 }
 
+// `c` in the file system's case rule: any case where names ignore it, and only there.
 char Folded(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  return kNamesIgnoreCase && c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// True when the paths from `a` to `a_end` and from `b` to `b_end` are one: in any case, a run of
-// separators as one.
+// True when the paths from `a` to `a_end` and from `b` to `b_end` are one, in the file system's
+// case rule, a run of separators as one.
 bool SamePath(const char* a, const char* a_end, const char* b, const char* b_end) {
   while (a != a_end && b != b_end) {
     if (*a == kPathSeparator && *b == kPathSeparator) {
@@ -123,10 +124,11 @@ QueuedReplacements::QueuedReplacements() {
   bool ours = false;
   if (RegQueryValueExA(key.get(), kPendingValue, nullptr, &type, reinterpret_cast<BYTE*>(queue_),
                        &size) == ERROR_SUCCESS) {
-    for (const char* source = queue_; *source != '\0';) {
+    end_ = queue_ + size;
+    for (const char* source = queue_; source < end_;) {
       const char* destination = source + std::strlen(source) + 1;
       ours = ours || IsOurCopy(source, destination);
-      source = *destination != '\0' ? destination + std::strlen(destination) + 1 : destination;
+      source = destination + std::strlen(destination) + 1;
     }
   }
   if (!ours) {
@@ -141,15 +143,23 @@ QueuedReplacements::~QueuedReplacements() {
 
 void QueuedReplacements::Cancel(const char* to, Log* log) {
   if (queue_ == nullptr) return;
-  for (const char* source = queue_; *source != '\0';) {
+  // The queue ends at its size, not at an empty string: an empty destination asks for a delete.
+  for (const char* source = queue_; source < end_;) {
     const char* destination = source + std::strlen(source) + 1;
-    if (*destination == '\0') return;
     const char* replaced = Plain(destination);
     if (IsOurCopy(source, destination) &&
         SamePath(replaced, replaced + std::strlen(replaced), to, to + std::strlen(to))) {
+      // Only a plain file: a link or a directory of that name is not a copy this program made.
       const char* copy = Plain(source);
-      SetFileAttributesA(copy, FILE_ATTRIBUTE_NORMAL);
-      if (DeleteFileA(copy)) Note(log, Event::kCancelled, copy, to);
+      const DWORD attributes = GetFileAttributesA(copy);
+      if (attributes != INVALID_FILE_ATTRIBUTES &&
+          !(attributes &
+            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))) {
+        if (attributes & FILE_ATTRIBUTE_READONLY) {
+          SetFileAttributesA(copy, attributes & ~FILE_ATTRIBUTE_READONLY);
+        }
+        if (DeleteFileA(copy)) Note(log, Event::kCancelled, copy, to);
+      }
     }
     source = destination + std::strlen(destination) + 1;
   }

@@ -26,9 +26,11 @@ class QueuedReplacements {
   ~QueuedReplacements();
 
   // Deletes the queued copy that would replace `to` at the restart, which then renames nothing,
-  // and notes it in `log`. `to` is matched as the queue spells it, in any case.
+  // and notes it in `log`. `to` is matched as the queue spells it, in the file system's case rule;
+  // only a plain file named ~rbXXXX.tmp beside it is ever deleted.
   void Cancel(const char* to, Log* log);
 
  private:
-  char* queue_ = nullptr;  // Pairs of terminated paths, source then destination; then "".
+  char* queue_ = nullptr;      // Pairs of terminated paths, source then destination.
+  const char* end_ = nullptr;  // Where the pairs end; the block holds terminators beyond.
 };

@@ -159,6 +159,11 @@ void MoveOneFile(const Level& level, const char* from, const char* to, DWORD att
       level.installed = MayBeInstalled(level.source, walker.installation, false);
       if (level.installed) return Stays(walker, Event::kNotEnteredInstalled, level.source);
     }
+    // A mount of another file system inside the backup may hold the log: copied, it would go on
+    // being written into a deleted file, and the installed file replaced by its start.
+    if (walker.log != nullptr && MayBeTheLog(from, *walker.log)) {
+      return Note(walker.log, Event::kKeptLog, from);
+    }
     if (MoveAcrossVolumes(from, to, attributes, &copied, walker.temporary, walker.log)) {
       return Installed(walker, Event::kCopied, from, to);
     }
@@ -207,7 +212,10 @@ void MoveLink(const Level& level, const char* from, const char* to, DWORD attrib
     }
     return MoveOneFile(level, from, to, attributes, walker);
   }
-  if (GetLastError() != ERROR_NOT_SUPPORTED || !MakeTemporary(to, temporary, walker.temporary)) {
+  // A link whose path will not fit the buffer is placed beside `to` instead, as where the system
+  // gives no path.
+  if ((GetLastError() != ERROR_NOT_SUPPORTED && GetLastError() != ERROR_INSUFFICIENT_BUFFER) ||
+      !MakeTemporary(to, temporary, walker.temporary)) {
     return Stays(walker, Event::kNotMoved, from, to);
   }
   DWORD flags;

@@ -372,6 +372,10 @@ struct PosixEventCase {
   "dddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddd" \
   "dddddddddddddddddddddddddddddddddddddddddddd"
 
+// A relative link path of 280 bytes that leads where its last part does.
+#define DOTS10 "./././././././././././././././././././"
+#define DOTS DOTS10 DOTS10 DOTS10 DOTS10 DOTS10 DOTS10 DOTS10
+
 const PosixEventCase kPosixEventCases[] = {
     {"LinkBackIntoTheTree", "d/x=1 d/loop->..", "d/", false, FaultPoint::kCount, 0, "d/loop->..",
      "d/x=1", "flushed: moved:d/x not-entered:d/loop left:d:145 left::145 flushed-install:"},
@@ -440,17 +444,29 @@ const PosixEventCase kPosixEventCases[] = {
      "ext/run.log"},
     // Only a copy of this program's, beside the file just installed, is cancelled: not one named
     // otherwise, nor one elsewhere.
+    // Nor a link of such a name, nor one queued for a file whose name differs only in case; a
+    // delete queued first ("" destination) hides nothing after it.
     {"QueuedCopyCancelled", "a=new",
-     "a=old ~rb00A1.tmp=q ~rb00a1.tmp=q ~rbX.tmp=q sub/~rb0001.tmp=q", false, FaultPoint::kCount, 0,
-     "-", "a=new sub/~rb0001.tmp=q ~rb00a1.tmp=q ~rbX.tmp=q",
+     "a=old A=o ~rb00A1.tmp=q ~rb00a1.tmp=q ~rbX.tmp=q sub/~rb0001.tmp=q ~rb00B2.tmp->A "
+     "~rb00C3.tmp=q",
+     false, FaultPoint::kCount, 0, "-",
+     "A=o a=new sub/~rb0001.tmp=q ~rb00B2.tmp->A ~rb00C3.tmp=q ~rb00a1.tmp=q ~rbX.tmp=q",
      "flushed: moved:a cancelled:~rb00A1.tmp>a removed: flushed-install:", nullptr, false,
      "log.txt",
-     "install/~rb00A1.tmp !install/a install/~rb00a1.tmp !install/a install/~rbX.tmp install/a "
-     "install/sub/~rb0001.tmp !install/a"},
+     "install/junk \"\" install/~rb00A1.tmp !install/a install/~rb00a1.tmp !install/a "
+     "install/~rbX.tmp install/a install/sub/~rb0001.tmp !install/a install/~rb00B2.tmp "
+     "!install/a install/~rb00C3.tmp !install/A"},
+    // A link whose own path does not fit the buffer is placed beside its destination to learn
+    // where it leads.
+    {"LinkTextLongerThanItsBuffer", "l->" DOTS "../shared/x ../shared/x=s", "l=old", false,
+     FaultPoint::kCount, 0, "-", "l->" DOTS "../shared/x",
+     "flushed: moved:l removed: flushed-install:"},
     {"ListingEndsEarly", "", "", false, FaultPoint::kFindNext, 1, "-", "",
      "list-ended::29 removed:"},
 };
 #undef LONG
+#undef DOTS
+#undef DOTS10
 
 void PrintTo(const PosixEventCase& c, std::ostream* out) {
   *out << c.name;
@@ -480,6 +496,7 @@ TEST_P(PosixEventTable, LeavesExpectedTreesAndLog) {
     Durability durable("backup", "install", &log);
     // The queue as Windows keeps it: REG_MULTI_SZ, each path a string; no registry without one.
     std::string pairs = c.queued != nullptr ? c.queued : "", hex;
+    for (std::size_t at; (at = pairs.find("\"\"")) != std::string::npos;) pairs.erase(at, 2);
     for (char& ch : pairs) ch = ch == ' ' ? '\0' : ch;
     for (const char ch : pairs + std::string(2, '\0')) {
       char digits[8];
