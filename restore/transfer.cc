@@ -33,8 +33,10 @@ unique_heap_str JoinPath(const char* directory, const char* name) {
 struct Level {
   const char* source;
   const Level* up;
-  bool linked;     // Reached through a link: the directory lies outside the backup.
-  bool holds_log;  // The log may lie in this directory or below: it is kept where it is.
+  bool linked;  // Reached through a link: the directory lies outside the backup.
+  // The log may lie in this directory or below: it is kept where it is. Set at a link, or at the
+  // first file that no rename reaches (a mount of another file system).
+  mutable bool holds_log;
   // Decided at the directory's first file that no rename reaches: whether the directory may lie
   // inside the installation directory, or hold it (a mount point, listed as a plain directory).
   mutable bool crossed = false;
@@ -158,10 +160,15 @@ void MoveOneFile(const Level& level, const char* from, const char* to, DWORD att
       level.crossed = true;
       level.installed = MayBeInstalled(level.source, walker.installation, false);
       if (level.installed) return Stays(walker, Event::kNotEnteredInstalled, level.source);
+      // A mount of another file system inside the backup may hold the log: copied, it would go
+      // on being written into a deleted file, and the installed file replaced by its start.
+      BY_HANDLE_FILE_INFORMATION directory;
+      level.holds_log =
+          level.holds_log || (walker.log != nullptr && walker.log->path() != nullptr &&
+                              (!InformationOf(level.source, &directory) ||
+                               LiesWithin(walker.log->path(), directory, true)));
     }
-    // A mount of another file system inside the backup may hold the log: copied, it would go on
-    // being written into a deleted file, and the installed file replaced by its start.
-    if (walker.log != nullptr && MayBeTheLog(from, *walker.log)) {
+    if (level.holds_log && MayBeTheLog(from, *walker.log)) {
       return Note(walker.log, Event::kKeptLog, from);
     }
     if (MoveAcrossVolumes(from, to, attributes, &copied, walker.temporary, walker.log)) {
